@@ -1,5 +1,7 @@
 #include "service/host/ServiceWiring.h"
 
+#include "service/protocol/CommandParser.h"
+
 namespace {
 
 // Stands in until the protocol's router is wired here: notices are dropped.
@@ -24,4 +26,15 @@ class NoEvents : public IEvent {
 
 std::unique_ptr<IEvent> MakeServiceEvents(SessionTable&, IConnectionWriter&) { return std::make_unique<NoEvents>(); }
 
-HttpServices MakeHttpServices() { return {}; }
+HttpServices MakeHttpServices() {
+  HttpServices services;
+  services.parseCommand = [](const std::string& json, PictureUpload& upload) {
+    CommandRequest request;
+    int result = ParseCommand(json, request);
+    upload.cmd = request.cmd;
+    upload.fileName = request.fileName;
+    upload.fileBase64 = request.fileBase64;
+    return result;
+  };
+  return services;
+}
