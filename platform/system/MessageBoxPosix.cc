@@ -15,7 +15,7 @@ namespace platform::system {
 void ShowWarningBox(const std::string& title, const std::string& text) {
   std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
   const char* display = std::getenv("DISPLAY");
-  if (!display || !*display || std::getenv("NIMBREL_NO_DIALOGS")) return;
+  if (!display || !*display) return;
   std::string titleArg = "--title=" + title;
   std::string textArg = "--text=" + text;
   char* argv[] = {const_cast<char*>("zenity"), const_cast<char*>("--warning"), titleArg.data(), textArg.data(),
