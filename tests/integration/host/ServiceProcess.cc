@@ -73,7 +73,7 @@ void ServiceProcess::WriteConfig(const std::string& portText) {
 
 ServiceProcess::~ServiceProcess() {
   if (m_pipe) {
-    Signal("KILL");
+    Signal("TERM");
     m_reader.join();
     pclose(m_pipe);
   }
