@@ -139,14 +139,9 @@ void WsServer::Service(const std::shared_ptr<Connection>& connection) {
   }
   bool ok = true;
   if (c.stage == Connection::Stage::kHandshake) ok = ContinueHandshake(c);
-  if (ok && c.stage == Connection::Stage::kRequest) {
-    ok = ReadRequest(c);
-    if (!ok) {
-      Close(connection, false);
-      return;
-    }
-  }
+  if (ok && c.stage == Connection::Stage::kRequest) ok = ReadRequest(c);
   if (ok && c.stage == Connection::Stage::kFrames) ok = ReadFrames(c);
+  // Once frames were queued, a command of this session may be running.
   if (!ok) Close(connection, c.stage == Connection::Stage::kFrames);
 }
 

@@ -64,22 +64,27 @@ int WsServer::BindLoopback(SocketHandle socket, int start, bool ipv6) {
   return -1;
 }
 
-int WsServer::InitServer() {
-  m_sock = platform::net::CreateTcpSocket(Family::kIPv4);
-  if (m_sock == kInvalidSocket) {
-    DebugLog("Create m_sock failed.");
+int WsServer::OpenListenerPair(SocketHandle& ipv4, SocketHandle& ipv6, const char* name, const char* ipv6Name) {
+  ipv4 = platform::net::CreateTcpSocket(Family::kIPv4);
+  if (ipv4 == kInvalidSocket) {
+    DebugLog("Create %s failed.", name);
     return -1;
   }
-  int port = BindLoopback(m_sock, ServicePortStart(), false);
+  int port = BindLoopback(ipv4, ServicePortStart(), false);
   if (port == -1) {
-    DebugLog("m_sock socket bind failed.");
+    DebugLog("%s socket bind failed.", name);
     return -1;
   }
-  if (!platform::net::Listen(m_sock, kBacklog) || !platform::net::SetNonBlocking(m_sock, true)) {
-    DebugLog("m_sock socket listen failed.");
+  if (!platform::net::Listen(ipv4, kBacklog) || !platform::net::SetNonBlocking(ipv4, true)) {
+    DebugLog("%s socket listen failed.", name);
     return -1;
   }
-  m_sock_ipv6 = OpenIPv6Twin(*this, port, "IPV6 socket Create failed.");
+  ipv6 = OpenIPv6Twin(*this, port, (std::string(ipv6Name) + " Create failed.").c_str());
+  return 0;
+}
+
+int WsServer::InitServer() {
+  if (OpenListenerPair(m_sock, m_sock_ipv6, "m_sock", "IPV6 socket") == -1) return -1;
   DebugLog("Server initialization is complete!");
   return 0;
 }
@@ -104,21 +109,7 @@ int WsServer::InitSSLServer() {
     DebugLog("Private key does not match the certificate public key.");
     return -1;
   }
-  m_sock_ssl = platform::net::CreateTcpSocket(Family::kIPv4);
-  if (m_sock_ssl == kInvalidSocket) {
-    DebugLog("Create m_sock_ssl failed.");
-    return -1;
-  }
-  int port = BindLoopback(m_sock_ssl, ServicePortStart(), false);
-  if (port == -1) {
-    DebugLog("m_sock_ssl socket bind failed.");
-    return -1;
-  }
-  if (!platform::net::Listen(m_sock_ssl, kBacklog) || !platform::net::SetNonBlocking(m_sock_ssl, true)) {
-    DebugLog("m_sock_ssl socket listen failed.");
-    return -1;
-  }
-  m_sock_ssl_ipv6 = OpenIPv6Twin(*this, port, "IPV6 ssl socket Create failed.");
+  if (OpenListenerPair(m_sock_ssl, m_sock_ssl_ipv6, "m_sock_ssl", "IPV6 ssl socket") == -1) return -1;
   DebugLog("SSL security server initialization is complete!");
   return 0;
 }

@@ -59,6 +59,9 @@ class WsServer : public IConnectionWriter {
     std::uint64_t serial;  // 0 for the waker and listeners
   };
 
+  // The IPv4 listener on the first free port from ServicePortStart, then its IPv6 twin.
+  int OpenListenerPair(platform::net::SocketHandle& ipv4, platform::net::SocketHandle& ipv6, const char* name,
+                       const char* ipv6Name);
   void ServeConnections();
   void AcceptClients(platform::net::SocketHandle listener, bool tls);
   platform::net::SocketHandle AcceptClient(platform::net::SocketHandle listener, bool tls);
