@@ -22,6 +22,7 @@ class HostServiceTest : public ::testing::Test {
     ASSERT_TRUE(s_service->Start()) << "service did not start";
   }
   static void TearDownTestSuite() {
+    EXPECT_EQ(s_service->StopAndTakeSanitizerReport(), "");
     delete s_service;
     s_service = nullptr;
   }

@@ -144,6 +144,19 @@ std::string ServiceProcess::ReadFile(const std::string& name) const {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+std::string ServiceProcess::StopAndTakeSanitizerReport() {
+  Signal("TERM");
+  WaitExit();
+  std::string report;
+  for (const std::string& line : Lines()) {
+    if (report.empty() && line.find("Sanitizer") == std::string::npos && line.find("runtime error:") == std::string::npos) {
+      continue;
+    }
+    report += line + "\n";
+  }
+  return report;
+}
+
 std::vector<std::string> ServiceProcess::Lines() {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_lines;

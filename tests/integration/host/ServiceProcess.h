@@ -27,6 +27,8 @@ class ServiceProcess {
   void Signal(const std::string& name);
   int Pid() const { return m_pid; }
   std::vector<std::string> Lines();
+  // Stops the process; what a sanitizer build of the service reported, from its first report on.
+  std::string StopAndTakeSanitizerReport();
   // A file of the run directory ("" when missing); "xdg-open.log" and "zenity.log" record what
   // the service asked the desktop for.
   std::string ReadFile(const std::string& name) const;
