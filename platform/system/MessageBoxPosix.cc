@@ -1,7 +1,7 @@
 #include "platform/system/MessageBox.h"
 
+#include <fcntl.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,14 +20,18 @@ void ShowWarningBox(const std::string& title, const std::string& text) {
   std::string textArg = "--text=" + text;
   char* argv[] = {const_cast<char*>("zenity"), const_cast<char*>("--warning"), titleArg.data(), textArg.data(),
                   nullptr};
-  // A grandchild shows the box, so it outlives us without being waited for or left a zombie.
-  pid_t child = ::fork();
-  if (child == 0) {
-    pid_t box;
-    int rc = ::posix_spawnp(&box, "zenity", nullptr, nullptr, argv, environ);
-    ::_exit(rc == 0 ? 0 : 1);
-  }
-  if (child > 0) ::waitpid(child, nullptr, 0);
+  // The box must not keep our listeners open while it is shown; it is never waited for.
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return;
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
+  pid_t pid;
+  posix_spawnp(&pid, "zenity", &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
 }
 
 }  // namespace platform::system
