@@ -1,0 +1,24 @@
+#pragma once
+// Starts the service when its process is not running. Watchdog thread only.
+#include <string>
+
+#include "watchdog/TestSettings.h"
+
+// True when a running process's executable name equals `name` exactly (letter case counts).
+// A process list that cannot be read counts as not running.
+bool IsProcessRunning(const std::string& name);
+
+class ServiceKeeper {
+ public:
+  ServiceKeeper(std::string configPath, std::string startLogPath, CalendarClock clock);
+
+  // One check: reads the service's name anew, and when no process of that name runs, starts it
+  // once from the working directory and notes the start in the start log. A failed start is
+  // left to the next check.
+  void CheckOnce();
+
+ private:
+  std::string m_configPath;
+  std::string m_startLogPath;
+  CalendarClock m_clock;
+};
