@@ -107,6 +107,13 @@ class WatchdogTest : public ::testing::Test {
     return pid.value_or(0);
   }
 
+  // Lets it run `passes` full checks first.
+  void Stop(ProcessId watchdog, int passes = 0) {
+    if (passes) WaitForFullPasses(passes);
+    KillProcess(watchdog);
+    WaitForExit(watchdog, 5000);
+  }
+
   std::string Output(const std::string& output = "out.log") { return ReadFile(m_folder / output); }
   int Passes(const std::string& output = "out.log") { return CountOf(Output(output), "do while"); }
   int Starts() { return CountOf(Output(), "restart ["); }
@@ -179,13 +186,10 @@ TEST_F(WatchdogTest, NameMatchesExactlyWithLetterCase) {
     m_others.push_back(*running);
 
     fs::remove(m_folder / "out.log");
-    ProcessId watchdog = StartWatchdog();
-    WaitForFullPasses(3);
+    Stop(StartWatchdog(), 3);
     EXPECT_EQ(Starts(), c.started ? 1 : 0) << Output();
     EXPECT_TRUE(Runs(*running));
     for (ProcessId pid : ServicePids()) KillProcess(pid);
-    KillProcess(watchdog);
-    WaitForExit(watchdog, 5000);
   }
 }
 
@@ -238,17 +242,6 @@ TEST_F(WatchdogTest, SecondWatchdogWithTheSameNameEndsWithZero) {
   EXPECT_EQ(CountOf(Output("third.log"), "restart ["), 0) << "the first service still runs";
 }
 
-TEST_F(WatchdogTest, EmptyWatchNameAllowsManyWatchdogs) {
-  WriteConfig("", "");
-  StartWatchdog();
-  ProcessId second = StartWatchdog("second.log");
-  WaitForFullPasses(2, "second.log");
-  EXPECT_FALSE(WaitForExit(second, 0));
-  // An empty service name is never found and never starts anything.
-  EXPECT_EQ(Starts(), 0);
-  EXPECT_FALSE(fs::exists(m_folder / "StartLog.log"));
-}
-
 TEST_F(WatchdogTest, PluginIsRegisteredOnceAndAgainAfterItsVersionDisappears) {
   WriteConfig("", "");
   CopyIn(TEST_PLUGIN_IPC_PATH, "npQmIPCCtl.dll");
@@ -268,6 +261,8 @@ TEST_F(WatchdogTest, PluginIsRegisteredOnceAndAgainAfterItsVersionDisappears) {
   WaitForFullPasses(2);
   EXPECT_EQ(registrations(), 2);
   EXPECT_EQ(CountOf(Output(), "Service Watch Registry ocx failed"), 0);
+  // An empty service name is never found, and its start fails without a trace.
+  EXPECT_FALSE(fs::exists(m_folder / "StartLog.log"));
 }
 
 TEST_F(WatchdogTest, PluginKindFollowsWhichLibraryIsPresent) {
@@ -293,11 +288,8 @@ TEST_F(WatchdogTest, PluginKindFollowsWhichLibraryIsPresent) {
     if (c.ipc) CopyIn(TEST_PLUGIN_IPC_PATH, "npQmIPCCtl.dll");
     if (c.nvr) CopyIn(TEST_PLUGIN_NVR_PATH, "npQmNvrNetClient.dll");
     WriteRegistry(c.registry);
-    ProcessId watchdog = StartWatchdog();
-    WaitForFullPasses(3);
+    Stop(StartWatchdog(), 3);
     EXPECT_EQ(ReadFile(m_folder / "plugin.log"), c.registered);
-    KillProcess(watchdog);
-    WaitForExit(watchdog, 5000);
   }
 }
 
@@ -323,10 +315,7 @@ TEST_F(WatchdogTest, EveryFailedRegistrationWritesTheDebugLine) {
     fs::remove(m_folder / "out.log");
     m_environment = environment;
     c.prepare();
-    ProcessId watchdog = StartWatchdog();
-    WaitForFullPasses(3);
-    KillProcess(watchdog);
-    WaitForExit(watchdog, 5000);
+    Stop(StartWatchdog(), 3);
     // One line for each check, each check tries again.
     int checks = Passes();
     int failures = CountOf(Output(), "Service Watch Registry ocx failed\n");
@@ -335,49 +324,30 @@ TEST_F(WatchdogTest, EveryFailedRegistrationWritesTheDebugLine) {
   }
 }
 
-TEST_F(WatchdogTest, RootCertificateToolIsStartedWhenTheCertificateExists) {
-  struct Case {
-    bool certificate, tool;
-  } cases[] = {{true, true}, {false, true}, {true, false}};
+TEST_F(WatchdogTest, RootCertificateToolIsStartedAndItsAbsenceIgnored) {
   WriteConfig("", "");
+  fs::create_directories(m_folder / "certificates");
+  std::ofstream(m_folder / "certificates" / "rootCA.crt") << "not read by the watchdog\n";
   fs::create_directories(m_folder / "bin");
-  fs::create_directories(m_folder / "empty");
   std::ofstream(m_folder / "bin" / "certutil") << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$CERTUTIL_LOG\"\n";
   fs::permissions(m_folder / "bin" / "certutil", fs::perms::owner_all);
   const auto environment = m_environment;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.certificate) + std::to_string(c.tool));
-    fs::remove_all(m_folder / "certificates");
-    fs::remove_all(m_folder / "home");
-    fs::remove(m_folder / "certutil.log");
-    if (c.certificate) {
-      fs::create_directories(m_folder / "certificates");
-      std::ofstream(m_folder / "certificates" / "rootCA.crt") << "not checked by the watchdog\n";
-    }
-    m_environment = environment;
-    m_environment.push_back("PATH=" + (m_folder / (c.tool ? "bin" : "empty")).string());
-    m_environment.push_back("HOME=" + (m_folder / "home").string());
-    m_environment.push_back("CERTUTIL_LOG=" + (m_folder / "certutil.log").string());
-    ProcessId watchdog = StartWatchdog();
-    if (c.certificate && c.tool) {
-      ASSERT_TRUE(WaitUntil([&] { return fs::exists(m_folder / "certutil.log"); }));
-      ASSERT_TRUE(WaitUntil([&] { return !ReadFile(m_folder / "certutil.log").empty(); }));
-      std::string args = ReadFile(m_folder / "certutil.log");
-      EXPECT_NE(args.find("-A\n"), std::string::npos) << args;
-      EXPECT_NE(args.find("sql:" + (m_folder / "home" / ".pki" / "nssdb").string() + "\n"),
-                std::string::npos)
-          << args;
-      EXPECT_NE(args.find("certificates/rootCA.crt\n"), std::string::npos) << args;
-    }
-    // The tool's absence goes unnoticed and the loop runs on.
-    WaitForFullPasses(2);
-    EXPECT_FALSE(WaitForExit(watchdog, 0));
-    if (!c.certificate) {
-      EXPECT_FALSE(fs::exists(m_folder / "certutil.log"));
-    }
-    KillProcess(watchdog);
-    WaitForExit(watchdog, 5000);
-  }
+  m_environment.push_back("HOME=" + (m_folder / "home").string());
+  m_environment.push_back("CERTUTIL_LOG=" + (m_folder / "certutil.log").string());
+  m_environment.push_back("PATH=" + (m_folder / "bin").string());
+  ProcessId first = StartWatchdog();
+  ASSERT_TRUE(WaitUntil([&] { return !ReadFile(m_folder / "certutil.log").empty(); }));
+  Stop(first);
+  std::string args = ReadFile(m_folder / "certutil.log");
+  EXPECT_NE(args.find("-A\n"), std::string::npos) << args;
+  EXPECT_NE(args.find("sql:" + (m_folder / "home/.pki/nssdb").string() + "\n"), std::string::npos) << args;
+  EXPECT_NE(args.find("certificates/rootCA.crt\n"), std::string::npos) << args;
+
+  m_environment = environment;
+  m_environment.push_back("PATH=" + (m_folder / "certificates").string());
+  ProcessId watchdog = StartWatchdog("without-tool.log");
+  WaitForFullPasses(2, "without-tool.log");
+  EXPECT_FALSE(WaitForExit(watchdog, 0));
 }
 
 }  // namespace
