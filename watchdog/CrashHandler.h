@@ -1,4 +1,4 @@
 #pragma once
 
-// Makes an unhandled fault anywhere in the watchdog leave "tmp.dmp" in the working directory.
+// Makes a fatal fault anywhere in the watchdog leave a dump file in the working directory.
 void InstallWatchdogCrashHandler();
