@@ -70,7 +70,7 @@ TEST(ProcessTest, StartsInTheGivenFolderWithTheAddedEnvironmentAndNothingElseOpe
   fs::remove(out);
   StartOptions o;
   o.searchPath = true;
-  o.arguments = {"-c", "pwd; echo \"$NIMBREL_A|$HOME\"; ls /proc/$$/fd | tr '\\n' ' '"};
+  o.arguments = {"-c", "pwd; echo \"$NIMBREL_A|$HOME\"; ls /proc/$$/fd"};
   o.outputFile = out.string();
   o.workingDirectory = dir.string();
   o.extraEnvironment = {"NIMBREL_A=one", "HOME=/elsewhere"};
@@ -81,7 +81,7 @@ TEST(ProcessTest, StartsInTheGivenFolderWithTheAddedEnvironmentAndNothingElseOpe
   std::fclose(open);
   ASSERT_TRUE(pid);
   EXPECT_EQ(WaitForExit(*pid, 20000), 0);
-  EXPECT_EQ(ReadFile(out), fs::canonical(dir).string() + "\none|/elsewhere\n0 1 2 ");
+  EXPECT_EQ(ReadFile(out), fs::canonical(dir).string() + "\none|/elsewhere\n0\n1\n2\n");
 
   EXPECT_FALSE(StartProcess("", {}));
   EXPECT_FALSE(StartProcess("./no-such-program-here", {}));
