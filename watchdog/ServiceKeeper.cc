@@ -1,14 +1,12 @@
 #include "watchdog/ServiceKeeper.h"
 
-#include "common/IniFile.h"
 #include "platform/system/Process.h"
+#include "watchdog/Config.h"
 #include "watchdog/Console.h"
 #include "watchdog/StartLog.h"
 
 namespace {
-constexpr size_t kNameBufferLength = 50;
-}
-
+// Letter case counts. A process list that cannot be read counts as not running.
 bool IsProcessRunning(const std::string& name) {
   auto list = platform::system::ListProcesses();
   if (!list) return false;
@@ -16,6 +14,7 @@ bool IsProcessRunning(const std::string& name) {
     if (entry.name == name) return true;
   return false;
 }
+}  // namespace
 
 ServiceKeeper::ServiceKeeper(std::string configPath, std::string startLogPath, CalendarClock clock)
     : m_configPath(std::move(configPath)),
@@ -26,7 +25,7 @@ void ServiceKeeper::CheckOnce() {
   // A service that ended since the last check must not linger as a zombie: it would still be
   // listed, and the kernel's short name could even match.
   platform::system::ReapStartedProcesses();
-  std::string name = GetProfileString("Info", "ServiceProcessName", "", kNameBufferLength, m_configPath);
+  std::string name = ReadInfoName("ServiceProcessName", m_configPath);
   Say("do while .... \n");
   if (IsProcessRunning(name)) return;
   Say("[%s] die ! \n", name.c_str());

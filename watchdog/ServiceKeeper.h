@@ -4,17 +4,13 @@
 
 #include "watchdog/TestSettings.h"
 
-// True when a running process's executable name equals `name` exactly (letter case counts).
-// A process list that cannot be read counts as not running.
-bool IsProcessRunning(const std::string& name);
-
 class ServiceKeeper {
  public:
   ServiceKeeper(std::string configPath, std::string startLogPath, CalendarClock clock);
 
-  // One check: reads the service's name anew, and when no process of that name runs, starts it
-  // once from the working directory and notes the start in the start log. A failed start is
-  // left to the next check.
+  // One check: reads the service's name anew, and when no process of exactly that name runs,
+  // starts it once from the working directory (no arguments, the watchdog's environment) and
+  // notes the start in the start log. A failed start is left to the next check.
   void CheckOnce();
 
  private:

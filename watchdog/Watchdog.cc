@@ -4,10 +4,10 @@
 #include <system_error>
 #include <thread>
 
-#include "common/IniFile.h"
 #include "platform/system/CertificateStore.h"
 #include "platform/system/Folders.h"
 #include "platform/system/SingleInstance.h"
+#include "watchdog/Config.h"
 #include "watchdog/Console.h"
 #include "watchdog/CrashHandler.h"
 #include "watchdog/PluginRegistrar.h"
@@ -18,11 +18,10 @@ namespace {
 constexpr const char* kConfigFile = "config.ini";
 constexpr const char* kStartLogFile = "StartLog.log";
 constexpr const char* kRootCertificate = "certificates/rootCA.crt";
-constexpr size_t kNameBufferLength = 50;
 
 // An empty name asks for no single-instance rule.
 bool AnotherInstanceRuns() {
-  std::string name = GetProfileString("Info", "ServiceWatchName", "", kNameBufferLength, kConfigFile);
+  std::string name = ReadInfoName("ServiceWatchName", kConfigFile);
   if (name.empty()) return false;
   return platform::system::AcquireSingleInstance(name) !=
          platform::system::SingleInstanceResult::kAcquired;
