@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 char g_fallbackFolder[4096];  // filled at install: the handler must not allocate
+char g_fixedName[256];        // empty: the name carries the time
 
 void WriteText(int fd, const char* text) {
   ssize_t ignored = ::write(fd, text, std::strlen(text));
@@ -31,9 +32,15 @@ int OpenDumpFile() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   ::localtime_r(&now, &local);
-  char name[64];
-  FormatDumpName(name, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                 local.tm_sec);
+  char name[sizeof g_fixedName];
+  if (g_fixedName[0]) {
+    std::memcpy(name, g_fixedName, sizeof name);
+  } else {
+    char timed[64];
+    FormatDumpName(timed, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                   local.tm_sec);
+    std::memcpy(name, timed, sizeof timed);
+  }
   int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd >= 0 || !g_fallbackFolder[0]) return fd;
   char path[sizeof g_fallbackFolder + sizeof name + 1];
@@ -69,7 +76,8 @@ std::string CrashDumpName(int year, int month, int day, int hour, int minute, in
   return name;
 }
 
-void InstallCrashHandler() {
+void InstallCrashHandler(const std::string& fixedName) {
+  std::snprintf(g_fixedName, sizeof g_fixedName, "%s", fixedName.c_str());
   std::string folder = LocalAppDataFolder();
   std::snprintf(g_fallbackFolder, sizeof g_fallbackFolder, "%s", folder.c_str());
   // backtrace() loads its unwinder lazily; do it now, not inside the handler.
