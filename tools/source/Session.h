@@ -100,7 +100,6 @@ private:
         ParseResult parsed = ParseTarget(m_target);
         if (!parsed.params) return Refuse(http::status::bad_request, parsed.error + "\n");
         m_params = *parsed.params;
-        if (m_ctx.cache.HasFileVideo() && m_params.mode != StreamMode::Talk) m_fileVideo = true;
         beast::get_lowest_layer(m_ws).expires_never();
         m_ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
         m_ws.set_option(websocket::stream_base::decorator([](websocket::response_type& res) {
@@ -281,7 +280,7 @@ private:
             if (!live && full) return;  // the write completion pumps again
             StreamCursor::Item item = m_cursor->Take();
             if (live && (full || (item.video && m_waitKey && !item.key))) {
-                ++m_dropped;
+                if (m_dropped++ == 0) Emit("overflow", {{"conn", m_id}, {"queued", m_queue.size()}});
                 if (item.video) m_waitKey = true;
                 continue;
             }
@@ -388,7 +387,6 @@ private:
     beast::flat_buffer m_readBuffer;
 
     StreamParams m_params;
-    bool m_fileVideo = false;
     bool m_open = false;        // WebSocket accepted
     bool m_gotRequest = false;
     bool m_closed = false;

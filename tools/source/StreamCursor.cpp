@@ -16,10 +16,15 @@ StreamCursor::StreamCursor(const StreamParams& params, std::shared_ptr<const Vid
     if (m_video && m_endTime) m_totalFrames = static_cast<std::int64_t>(*m_endTime - m_startTime) * m_video->fps;
 }
 
-bool StreamCursor::Finished() const {
-    if (!m_video) return false;
+bool StreamCursor::VideoDone() const {
     if (m_totalFrames && m_videoIndex >= *m_totalFrames) return true;
     return m_params.frames && static_cast<std::int64_t>(m_videoSent) >= *m_params.frames;
+}
+
+// The stream ends with its video; audio up to the same point still goes out.
+bool StreamCursor::Finished() const {
+    if (!m_video || !VideoDone()) return false;
+    return !m_audio || AudioMedia() >= VideoMedia();
 }
 
 std::int64_t StreamCursor::VideoMedia() const { return m_videoIndex * kMicro / m_video->fps; }
@@ -30,7 +35,7 @@ std::int64_t StreamCursor::AudioMedia() const {
 
 bool StreamCursor::NextIsVideo() const {
     if (!m_audio) return true;
-    if (!m_video) return false;
+    if (!m_video || VideoDone()) return false;
     return VideoMedia() <= AudioMedia();
 }
 
@@ -125,6 +130,8 @@ std::uint32_t StreamCursor::Seek(std::uint32_t time, Clock::time_point now) {
         const std::int64_t blockMicros = m_audio->samplesPerBlock * kMicro / m_audio->sampleRate;
         m_audioIndex = (media + blockMicros - 1) / blockMicros;
     }
+    // A seek also ends a pause, as a viewer that seeks expects to see the new position.
+    m_paused = false;
     Anchor(media, now);
     return target;
 }

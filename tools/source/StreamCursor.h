@@ -38,8 +38,8 @@ public:
     void Resume(Clock::time_point now);
     bool Paused() const { return m_paused; }
     void SetSpeed(double factor, Clock::time_point now);
-    // Moves to `time` (clamped into the range), restarting at a key frame. Returns the time
-    // actually reached.
+    // Moves to `time` (clamped into the range), restarting at a key frame, and resumes a
+    // paused stream. Returns the time actually reached.
     std::uint32_t Seek(std::uint32_t time, Clock::time_point now);
 
     std::uint64_t VideoSent() const { return m_videoSent; }
@@ -51,6 +51,7 @@ private:
     std::int64_t VideoMedia() const;  // microseconds from the start of the next video frame
     std::int64_t AudioMedia() const;
     bool NextIsVideo() const;
+    bool VideoDone() const;
     std::int64_t MediaNow(Clock::time_point now) const;
     void Anchor(std::int64_t media, Clock::time_point now);
 
