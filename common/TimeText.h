@@ -1,0 +1,11 @@
+#pragma once
+#include <string>
+
+#include "platform/system/Clock.h"
+
+using platform::system::CalendarTime;
+
+// "%d_%02d_%02d__%02d_%02d_%02d": crash dump names and other time-stamped files.
+std::string FormatTimeText(const CalendarTime& t);
+// "YYYY-MM-DD hh:mm:ss".
+std::string FormatLogTime(const CalendarTime& t);

@@ -1,0 +1,22 @@
+#pragma once
+// The connection table shared by the host (which inserts and erases on the server thread) and
+// the protocol (lookups from the command thread and from IEvent callers).
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/net/Socket.h"
+#include "service/protocol/Session.h"
+
+struct SessionTable {
+  std::mutex m_sessionsMutex;                                    // taken after m_commandMutex
+  std::map<platform::net::SocketHandle, CSession*> m_sessions;  // guarded by m_sessionsMutex
+};
+
+// Implemented by the host: writes one text frame to the session's connection under its write
+// lock. Returns false (and writes nothing) when the connection is closed. Any thread.
+class IConnectionWriter {
+ public:
+  virtual bool SendText(CSession& session, const std::string& text) = 0;
+  virtual ~IConnectionWriter() = default;
+};
