@@ -211,7 +211,8 @@ private:
         if (header->payloadLength != payload) ++m_talk.badLength;
         if (m_talk.messages == 1 || m_talk.messages % 25 == 0) {
             Emit("talkAudio", {{"conn", m_id}, {"messages", m_talk.messages}, {"bytes", m_talk.bytes},
-                               {"codec", m_talk.codec}, {"badLength", m_talk.badLength}});
+                               {"codec", m_talk.codec}, {"codecName", TalkCodecName(m_talk.codec)},
+                               {"badLength", m_talk.badLength}});
         }
     }
 

@@ -216,4 +216,14 @@ const char* AudioName(AudioKind audio) {
     return "?";
 }
 
+const char* TalkCodecName(int code) {
+    switch (code) {
+        case 16: case 1: return "g711a";
+        case 17: case 2: return "g711u";
+        case 21: case 39: return "aac";
+        case 22: return "mp2";
+        default: return "unknown";
+    }
+}
+
 }  // namespace source

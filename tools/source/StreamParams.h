@@ -52,5 +52,8 @@ std::optional<double> SpeedFactor(double value);
 const char* ModeName(StreamMode mode);
 const char* CodecName(WireCodec codec);
 const char* AudioName(AudioKind audio);
+// Names the codec byte of talk audio a viewer sent: viewers may use the wire codes or their
+// own audio codes (1, 2, 39, 22), so both are recognised.
+const char* TalkCodecName(int code);
 
 }  // namespace source

@@ -314,7 +314,7 @@ TEST_F(SourceTest, CountsTalkAudioAndSendsTheDevicesAudioBack) {
         std::fill(m.begin(), m.begin() + 36, '\0');
         m[6] = static_cast<char>(declared & 0xff);
         m[7] = static_cast<char>(declared >> 8);
-        m[28] = static_cast<char>(kG711A);
+        m[28] = 1;  // the service labels talk audio with its own code: 1 is G.711 A-law
         return m;
     };
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(client->SendBinary(block(320, 320)));
@@ -324,6 +324,7 @@ TEST_F(SourceTest, CountsTalkAudioAndSendsTheDevicesAudioBack) {
         return std::string(d["event"].GetString()) == "talkAudio" && d["messages"].GetInt() == 1;
     });
     ASSERT_TRUE(talk);
+    EXPECT_NE(talk->find("\"codecName\":\"g711a\""), std::string::npos) << *talk;
     client->Close();
     auto closed = s_source->WaitForEvent("close", ConnOf(*talk));
     ASSERT_TRUE(closed);
