@@ -1,5 +1,7 @@
 #include "MediaCache.h"
 
+#include <chrono>
+
 #include "AudioEncoder.h"
 #include "EventLog.h"
 #include "VideoEncoder.h"
@@ -38,12 +40,15 @@ Loaded<VideoLoop> MediaCache::Video(WireCodec codec, int width, int height, int 
     return GetOrMake(m_mutex, m_video, key, [&] {
         auto loop = std::make_shared<VideoLoop>();
         Loaded<VideoLoop> out;
+        const auto began = std::chrono::steady_clock::now();
         if (EncodePatternLoop(codec, width, height, fps, *loop, out.error)) {
             std::size_t bytes = 0;
             for (const auto& u : loop->units) bytes += u.data.size();
             Emit("encoded", {{"codec", CodecName(codec)}, {"width", width}, {"height", height},
                              {"fps", fps}, {"frames", static_cast<std::uint64_t>(loop->units.size())},
-                             {"bytes", static_cast<std::uint64_t>(bytes)}});
+                             {"bytes", static_cast<std::uint64_t>(bytes)},
+                             {"millis", static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::steady_clock::now() - began).count())}});
             out.loop = std::move(loop);
         }
         return out;

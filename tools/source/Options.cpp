@@ -27,36 +27,31 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
             }
             return argv[++i];
         };
+        // Reads the integer value of `arg` into `out`; false (with `error`) when it is bad.
+        auto intValue = [&](int low, int high, int& out) {
+            const char* v = value();
+            if (!v) return false;
+            if (!ParseInt(v, low, high, out)) {
+                error = "bad " + arg;
+                return false;
+            }
+            return true;
+        };
         if (arg == "--help" || arg == "-h") {
             o.help = true;
         } else if (arg == "--port") {
-            const char* v = value();
-            if (!v) return std::nullopt;
-            if (!ParseInt(v, 0, 65535, o.port)) {
-                error = "bad --port";
-                return std::nullopt;
-            }
+            if (!intValue(0, 65535, o.port)) return std::nullopt;
             portGiven = true;
         } else if (arg == "--tls-port") {
-            const char* v = value();
             int port = 0;
-            if (!v) return std::nullopt;
-            if (!ParseInt(v, 0, 65535, port)) {
-                error = "bad --tls-port";
-                return std::nullopt;
-            }
+            if (!intValue(0, 65535, port)) return std::nullopt;
             o.tlsPort = port;
         } else if (arg == "--cert" || arg == "--key" || arg == "--file") {
             const char* v = value();
             if (!v) return std::nullopt;
             (arg == "--cert" ? o.cert : arg == "--key" ? o.key : o.file) = v;
         } else if (arg == "--threads") {
-            const char* v = value();
-            if (!v) return std::nullopt;
-            if (!ParseInt(v, 1, 64, o.threads)) {
-                error = "bad --threads";
-                return std::nullopt;
-            }
+            if (!intValue(1, 64, o.threads)) return std::nullopt;
         } else {
             error = "unknown argument " + arg;
             return std::nullopt;

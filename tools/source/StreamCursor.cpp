@@ -50,8 +50,13 @@ void StreamCursor::Anchor(std::int64_t media, Clock::time_point now) {
     m_wallAnchor = now;
 }
 
+std::int64_t StreamCursor::NextMedia() const {
+    if (Empty()) return 0;
+    return NextIsVideo() ? VideoMedia() : AudioMedia();
+}
+
 StreamCursor::Clock::time_point StreamCursor::NextDue() const {
-    const std::int64_t media = NextIsVideo() ? VideoMedia() : AudioMedia();
+    const std::int64_t media = NextMedia();
     const auto ahead = static_cast<std::int64_t>(static_cast<double>(media - m_mediaAnchor) / m_speed);
     return m_wallAnchor + std::chrono::microseconds(ahead);
 }
@@ -107,7 +112,7 @@ void StreamCursor::Resume(Clock::time_point now) {
     if (!m_paused) return;
     m_paused = false;
     // Continue from the next unsent message, not from where the clock would have been.
-    Anchor(std::min(m_mediaAnchor, NextIsVideo() ? (m_video ? VideoMedia() : 0) : AudioMedia()), now);
+    Anchor(std::min(m_mediaAnchor, NextMedia()), now);
 }
 
 void StreamCursor::SetSpeed(double factor, Clock::time_point now) {

@@ -52,6 +52,7 @@ private:
     std::int64_t AudioMedia() const;
     bool NextIsVideo() const;
     bool VideoDone() const;
+    std::int64_t NextMedia() const;  // stream time of the next message, microseconds
     std::int64_t MediaNow(Clock::time_point now) const;
     void Anchor(std::int64_t media, Clock::time_point now);
 

@@ -1,6 +1,7 @@
 // nimbrel-source: entry point. Loads an optional file, binds the listeners, reports the
 // ports and serves until SIGINT or SIGTERM.
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -47,6 +48,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     av_log_set_level(AV_LOG_ERROR);
+    // A reader of the event lines that goes away must not take the source down with it.
+    std::signal(SIGPIPE, SIG_IGN);
 
     MediaCache cache;
     if (!options->file.empty()) {

@@ -10,7 +10,9 @@ namespace sourcetest {
 
 SourceProcess::SourceProcess(const std::string& arguments) {
     // The shell prints its own pid and then becomes the source, so the pid is the source's.
-    const std::string command = "echo $$; exec '" NIMBREL_SOURCE_BIN "' " + arguments;
+    // NIMBREL_SOURCE_BIN in the environment runs another build (a sanitizer build, say).
+    const char* other = std::getenv("NIMBREL_SOURCE_BIN");
+    const std::string command = "echo $$; exec '" + std::string(other ? other : NIMBREL_SOURCE_BIN) + "' " + arguments;
     m_pipe = popen(command.c_str(), "r");
     if (!m_pipe) return;
     std::array<char, 64> line{};
