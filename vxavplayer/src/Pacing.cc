@@ -1,13 +1,14 @@
 #include "vxavplayer/src/Pacing.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace vxav {
 
 double SpeedFactor(int speed) {
-  const int clamped = std::max(-4, std::min(4, speed));
-  return std::ldexp(1.0, clamped);
+  const int clamped = std::max(-16, std::min(16, speed));
+  if (clamped > 1) return clamped;
+  if (clamped < -1) return 1.0 / -clamped;
+  return 1.0;
 }
 
 long long FrameIntervalMicros(int frameRate, int speed) {

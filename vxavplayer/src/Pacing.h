@@ -1,9 +1,9 @@
 #pragma once
-// Playback speed: the page's speed integers mapped to a rate factor.
-//   0       normal speed
-//   n > 0   2^n times faster (1: x2, 2: x4, 3: x8, 4: x16)
-//   n < 0   2^n times slower (-1: x1/2, -2: x1/4, -3: x1/8, -4: x1/16)
-// Values beyond +-4 are taken as +-4.
+// Playback speed: the page's speed integers, read the way stream sources read them.
+//   0, 1, -1   normal speed
+//   n > 1      n times faster (2: x2, 4: x4 ... 16: x16)
+//   n < -1     |n| times slower (-2: x1/2 ... -16: x1/16)
+// Values beyond +-16 are taken as +-16.
 namespace vxav {
 
 double SpeedFactor(int speed);

@@ -198,19 +198,39 @@ bool Recorder::Start(const std::uint8_t* keyFrame, int keySize) {
   return true;
 }
 
+namespace {
+// How long (in video frames) a stream without a known audio codec waits for its first audio.
+constexpr size_t kAudioWaitFrames = 50;
+}  // namespace
+
+int Recorder::StartWithPendingVideo() {
+  auto pending = std::move(m_pendingVideo);
+  m_pendingVideo.clear();
+  if (!Start(pending.front().data(), static_cast<int>(pending.front().size()))) {
+    m_failed = true;
+    m_output.reset();
+    return VX_ERR_FILE;
+  }
+  // Audio from before the key frame only told the format; the file starts with the picture.
+  m_earlyAudio.clear();
+  // Audio comes in from now on, that is after the video held back.
+  m_audioSamples = static_cast<std::int64_t>(pending.size() - 1) * m_audioRate / m_frameRate;
+  for (const auto& unit : pending) {
+    const int result = WriteVideo(m_videoCode, unit.data(), static_cast<int>(unit.size()));
+    if (result != VX_OK) return result;
+  }
+  return VX_OK;
+}
+
 int Recorder::WriteVideo(int codecCode, const std::uint8_t* data, int size) {
   if (m_failed) return VX_ERR_FILE;
   if (data == nullptr || size <= 0) return VX_ERR_PARAM;
   if (m_videoCode == 0 || codecCode != m_videoCode) return VX_ERR_CODEC;
   if (!m_started) {
-    if (!IsKeyFrame(m_videoCode, data, size)) return VX_OK;  // wait for a key frame
-    if (!Start(data, size)) {
-      m_failed = true;
-      m_output.reset();
-      return VX_ERR_FILE;
-    }
-    // Audio from before the key frame only told the format; the file starts with the picture.
-    m_earlyAudio.clear();
+    if (m_pendingVideo.empty() && !IsKeyFrame(m_videoCode, data, size)) return VX_OK;  // wait for a key frame
+    m_pendingVideo.emplace_back(data, data + size);
+    if (m_audioCode != 0 || m_pendingVideo.size() >= kAudioWaitFrames) return StartWithPendingVideo();
+    return VX_OK;
   }
   m_packet->data = const_cast<std::uint8_t*>(data);
   m_packet->size = size;
@@ -240,21 +260,27 @@ int Recorder::WriteAudioPacket(AVPacket* packet, int samples) {
 int Recorder::WriteAudio(int codecCode, const std::uint8_t* data, int size) {
   if (m_failed) return VX_ERR_FILE;
   if (data == nullptr || size <= 0) return VX_ERR_PARAM;
+  // A stream whose audio codec was not known at the start takes it from its first block.
+  if (m_audioCode == 0 && !m_started && AudioCodecId(codecCode) != AV_CODEC_ID_NONE) m_audioCode = codecCode;
   if (m_audioCode == 0 || AudioCodecId(codecCode) != AudioCodecId(m_audioCode)) return VX_ERR_CODEC;
   if (!m_started) {
     if (m_videoCode != 0) {
       // A few blocks tell the audio format when the key frame opens the file.
       if (m_earlyAudio.size() >= 8) m_earlyAudio.erase(m_earlyAudio.begin());
       m_earlyAudio.emplace_back(data, data + size);
-      return VX_OK;
+      if (m_pendingVideo.empty()) return VX_OK;
+      const int started = StartWithPendingVideo();
+      if (started != VX_OK) return started;
+      m_earlyAudio.clear();
+    } else {
+      m_earlyAudio.emplace_back(data, data + size);
+      if (!Start(nullptr, 0)) {
+        m_failed = true;
+        m_output.reset();
+        return VX_ERR_FILE;
+      }
+      m_earlyAudio.clear();
     }
-    m_earlyAudio.emplace_back(data, data + size);
-    if (!Start(nullptr, 0)) {
-      m_failed = true;
-      m_output.reset();
-      return VX_ERR_FILE;
-    }
-    m_earlyAudio.clear();
   }
   if (m_audio == nullptr) return VX_OK;  // the container took no audio
   if (m_transcode) {

@@ -36,6 +36,7 @@ class Recorder {
  private:
   Recorder() = default;
   bool Start(const std::uint8_t* keyFrame, int keySize);
+  int StartWithPendingVideo();
   bool AddAudioStream();
   int WriteAudioPacket(AVPacket* packet, int samples);
 
@@ -52,8 +53,11 @@ class Recorder {
   std::int64_t m_videoFrames = 0;
   std::int64_t m_audioSamples = 0;
   int m_audioRate = 8000;
-  // Audio kept back until the stream's first key frame opens the file.
+  // Audio seen before the file opens: tells its format.
   std::vector<std::vector<std::uint8_t>> m_earlyAudio;
+  // Video from the first key frame on, held while a stream without a known audio codec waits
+  // briefly for its first audio block, so the file gets both tracks.
+  std::vector<std::vector<std::uint8_t>> m_pendingVideo;
   // Transcoding path.
   bool m_transcode = false;
   std::unique_ptr<AudioDecoder> m_decoder;

@@ -126,6 +126,16 @@ TEST_F(FileTest, DownloadWriterKeepsEveryFrame) {
   EXPECT_NEAR(video.duration, 2.0, 0.15);
   EXPECT_EQ(Probe(path, "a").codec, "pcm_alaw");
 
+  // A stream that names no audio codec at the start still gets the audio that comes later.
+  const std::string late = m_dir.Path("late.mp4");
+  open.audioCodec = 0;
+  ASSERT_EQ(VX_OpenStreamRecord(late.c_str(), &open, &handle), VX_OK);
+  FeedInterleaved(handle, 0, true);
+  ASSERT_EQ(VX_CloseStreamRecord(handle), VX_OK);
+  EXPECT_EQ(Probe(late, "v").frames, 50);
+  const ProbeResult lateAudio = Probe(late, "a");
+  EXPECT_EQ(lateAudio.codec, "aac");
+
   // Paths and containers that cannot take the stream are refused at open.
   VX_HANDLE other = 7;
   EXPECT_EQ(VX_OpenStreamRecord(m_dir.Path("no/such/folder/x.mkv").c_str(), &open, &other), VX_ERR_FILE);
