@@ -148,7 +148,7 @@ long Stat(const std::string& output, const std::string& name) {
   return std::stol(match[1]);
 }
 
-class PlayTest : public ::testing::Test {
+class NimbrelPlayTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string video = m_dir.Path("cam.h264");
@@ -165,7 +165,7 @@ class PlayTest : public ::testing::Test {
   std::vector<std::string> m_messages;
 };
 
-TEST_F(PlayTest, PlaysRecordsAndSnapshotsAWholeStream) {
+TEST_F(NimbrelPlayTest, PlaysRecordsAndSnapshotsAWholeStream) {
   TinySource source(m_messages, 0);
   ASSERT_GT(source.Port(), 0);
   const std::string record = m_dir.Path("rec.mkv");
@@ -191,14 +191,14 @@ TEST_F(PlayTest, PlaysRecordsAndSnapshotsAWholeStream) {
   EXPECT_EQ(picture.width, 176);
 }
 
-TEST_F(PlayTest, StopsAfterTheFramesAsked) {
+TEST_F(NimbrelPlayTest, StopsAfterTheFramesAsked) {
   TinySource source(m_messages, 0);
   const auto run = Play("ws://127.0.0.1:" + std::to_string(source.Port()) + "/live --headless --frames 20");
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(Stat(run.output, "received"), 20);
 }
 
-TEST_F(PlayTest, RefusedOrUnreachableSourcesEndWithAnError) {
+TEST_F(NimbrelPlayTest, RefusedOrUnreachableSourcesEndWithAnError) {
   {
     TinySource source(m_messages, 4003);
     const auto run = Play("ws://127.0.0.1:" + std::to_string(source.Port()) + "/live --headless");

@@ -43,7 +43,7 @@ struct Pcm {
   }
 };
 
-class AudioTest : public ::testing::Test {
+class VxAudioTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     setenv("NIMBREL_CAPTURE", "tone", 1);
@@ -52,7 +52,7 @@ class AudioTest : public ::testing::Test {
 };
 
 // Each capture code yields blocks of its own format, which the player decodes back.
-TEST_F(AudioTest, CaptureBlocksDecodeBackThroughAPlayer) {
+TEST_F(VxAudioTest, CaptureBlocksDecodeBackThroughAPlayer) {
   struct Case {
     const char* name;
     int code;
@@ -109,7 +109,7 @@ TEST_F(AudioTest, CaptureBlocksDecodeBackThroughAPlayer) {
   }
 }
 
-TEST_F(AudioTest, CaptureRefusesWhatItCannotDo) {
+TEST_F(VxAudioTest, CaptureRefusesWhatItCannotDo) {
   VX_HANDLE handle = 3;
   EXPECT_EQ(VX_OpenCaptureSound(&handle, 99, 8000, 16, 1), VX_ERR_CODEC);
   EXPECT_EQ(handle, -1);

@@ -59,7 +59,7 @@ void Feed(VX_HANDLE handle, const std::vector<Unit>& units, int codec, uint32_t 
   }
 }
 
-class DecodeTest : public ::testing::Test {
+class VxDecodeTest : public ::testing::Test {
  protected:
   void SetUp() override { m_output.AddWindow(kWindow, 320, 240); }
   FakeOutput m_output;
@@ -76,7 +76,7 @@ struct CodecCase {
   uint8_t dxva;
 };
 
-TEST_F(DecodeTest, EachCodecDecodesEveryFrameWithItsTimeAndShowsTheColour) {
+TEST_F(VxDecodeTest, EachCodecDecodesEveryFrameWithItsTimeAndShowsTheColour) {
   const CodecCase cases[] = {
       {"h264", VX_CODEC_H264, "a.h264", "-c:v libx264 -g 10", "red", 255, 0, 0, 0},
       {"h265", VX_CODEC_H265, "a.hevc", "-c:v libx265 -x265-params log-level=error:keyint=10", "lime", 0, 255, 0, 0},
@@ -118,7 +118,7 @@ TEST_F(DecodeTest, EachCodecDecodesEveryFrameWithItsTimeAndShowsTheColour) {
   }
 }
 
-TEST_F(DecodeTest, CodecAndSizeChangeMidStreamShowTheNewPicture) {
+TEST_F(VxDecodeTest, CodecAndSizeChangeMidStreamShowTheNewPicture) {
   const std::string first = m_dir.Path("a.h264");
   const std::string second = m_dir.Path("b.hevc");
   ASSERT_TRUE(MakeVideo(first, "color=c=red:s=352x288:r=25", 10, "-c:v libx264"));
@@ -145,7 +145,7 @@ TEST_F(DecodeTest, CodecAndSizeChangeMidStreamShowTheNewPicture) {
   VX_CloseStream(handle);
 }
 
-TEST_F(DecodeTest, FullBufferAnswersBusyAndDrainsAfterResume) {
+TEST_F(VxDecodeTest, FullBufferAnswersBusyAndDrainsAfterResume) {
   const std::string path = m_dir.Path("a.h264");
   ASSERT_TRUE(MakeVideo(path, "testsrc=s=176x144:r=25", 60, "-c:v libx264"));
   const auto units = ReadUnits(path);
@@ -181,7 +181,7 @@ TEST_F(DecodeTest, FullBufferAnswersBusyAndDrainsAfterResume) {
   VX_CloseStream(handle);
 }
 
-TEST_F(DecodeTest, CropShowsOnlyThePartAndRefreshPresentsAgain) {
+TEST_F(VxDecodeTest, CropShowsOnlyThePartAndRefreshPresentsAgain) {
   const std::string path = m_dir.Path("a.h264");
   // Left half red, right half blue.
   ASSERT_TRUE(MakeVideo(path, "color=c=red:s=176x144:r=25,drawbox=x=88:y=0:w=88:h=144:c=blue:t=fill", 5,
@@ -208,7 +208,7 @@ TEST_F(DecodeTest, CropShowsOnlyThePartAndRefreshPresentsAgain) {
   VX_CloseStream(handle);
 }
 
-TEST_F(DecodeTest, BadInputAndUnknownHandlesAnswerErrors) {
+TEST_F(VxDecodeTest, BadInputAndUnknownHandlesAnswerErrors) {
   VX_HANDLE handle = -1;
   const StreamDescription open = Describe(VX_CODEC_H264);
   ASSERT_EQ(VX_OpenStream(&open, &handle, kWindow, 0), VX_OK);
@@ -276,7 +276,7 @@ TEST_F(DecodeTest, BadInputAndUnknownHandlesAnswerErrors) {
   }
 }
 
-TEST_F(DecodeTest, ClosingInsideItsOwnCallbackIsSafe) {
+TEST_F(VxDecodeTest, ClosingInsideItsOwnCallbackIsSafe) {
   const std::string path = m_dir.Path("a.h264");
   ASSERT_TRUE(MakeVideo(path, "testsrc=s=176x144:r=25", 5, "-c:v libx264 -bf 0"));
   struct Closer {

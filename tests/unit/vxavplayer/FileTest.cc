@@ -38,7 +38,7 @@ std::vector<Unit> AlawBlocks(const TempDir& dir, int seconds) {
   return blocks;
 }
 
-class FileTest : public ::testing::Test {
+class VxFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_output.AddWindow(kWindow, 176, 144);
@@ -83,7 +83,7 @@ class FileTest : public ::testing::Test {
   std::vector<Unit> m_audio;
 };
 
-TEST_F(FileTest, RecordingStartedMidGopPlaysInEveryContainer) {
+TEST_F(VxFileTest, RecordingStartedMidGopPlaysInEveryContainer) {
   struct Case {
     const char* ext;
     const char* audioCodec;  // what the container ends up holding
@@ -112,7 +112,7 @@ TEST_F(FileTest, RecordingStartedMidGopPlaysInEveryContainer) {
   }
 }
 
-TEST_F(FileTest, DownloadWriterKeepsEveryFrame) {
+TEST_F(VxFileTest, DownloadWriterKeepsEveryFrame) {
   const std::string path = m_dir.Path("download.avi");
   StreamDescription open = Frame(VX_CODEC_H264, VX_CODEC_G711A, 0);
   VX_HANDLE handle = -1;
@@ -144,7 +144,7 @@ TEST_F(FileTest, DownloadWriterKeepsEveryFrame) {
   EXPECT_EQ(VX_OpenStreamRecord(nullptr, &open, &other), VX_ERR_PARAM);
 }
 
-TEST_F(FileTest, SnapshotWritesTheLastPictureAtItsOwnSize) {
+TEST_F(VxFileTest, SnapshotWritesTheLastPictureAtItsOwnSize) {
   VX_HANDLE handle = -1;
   const StreamDescription open = Frame(VX_CODEC_H264, 0, 0);
   ASSERT_EQ(VX_OpenStream(&open, &handle, kWindow, 0), VX_OK);
