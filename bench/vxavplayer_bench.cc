@@ -7,25 +7,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
-#include <random>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 #include "VXAVPlayer.h"
 #include "platform/display/VideoOutput.h"
+#include "tests/unit/vxavplayer/MediaFixtures.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Unit = std::vector<std::uint8_t>;
+using vxtest::ReadUnits;
+using vxtest::Unit;
 
 // This process's CPU time, all threads.
 double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
@@ -42,20 +38,6 @@ double FfmpegCpuSeconds(const std::string& arguments) {
     if (std::sscanf(line, "bench: utime=%lfs stime=%lfs", &user, &system) == 2) seconds = user + system;
   }
   return pclose(pipe) == 0 ? seconds : -1;
-}
-
-std::vector<Unit> ReadUnits(const std::string& path) {
-  std::vector<Unit> units;
-  AVFormatContext* input = nullptr;
-  if (avformat_open_input(&input, path.c_str(), nullptr, nullptr) < 0) return units;
-  AVPacket* packet = av_packet_alloc();
-  while (av_read_frame(input, packet) >= 0) {
-    units.emplace_back(packet->data, packet->data + packet->size);
-    av_packet_unref(packet);
-  }
-  av_packet_free(&packet);
-  avformat_close_input(&input);
-  return units;
 }
 
 // Windows of fixed sizes that accept every picture; latency is taken in the draw callback.
@@ -155,10 +137,7 @@ struct Media {
 };
 
 bool Make(const std::string& path, const char* size, int frames, const char* codecArgs) {
-  const std::string command = std::string("ffmpeg -y -nostdin -v error -f lavfi -i testsrc2=s=") + size +
-                              ":r=25 -frames:v " + std::to_string(frames) + " -pix_fmt yuv420p " + codecArgs +
-                              " -g 50 \"" + path + "\"";
-  return std::system(command.c_str()) == 0;
+  return vxtest::MakeVideo(path, std::string("testsrc2=s=") + size + ":r=25", frames, std::string(codecArgs) + " -g 50");
 }
 
 void CpuPerFrame(Media& media, int width, int height) {
@@ -236,13 +215,12 @@ TrialResult Concurrent(const Media& media, int count, int frames) {
 
 int main() {
   platform::display::SetVideoOutput(&g_output);
-  const auto dir = std::filesystem::temp_directory_path() / ("vxav-bench-" + std::to_string(std::random_device{}()));
-  std::filesystem::create_directories(dir);
+  const vxtest::TempDir dir;
   Media media[] = {
-      {"h264 1080p", VX_CODEC_H264, (dir / "hd.h264").string(), {}},
-      {"h265 1080p", VX_CODEC_H265, (dir / "hd.hevc").string(), {}},
-      {"h264 CIF", VX_CODEC_H264, (dir / "cif.h264").string(), {}},
-      {"h265 CIF", VX_CODEC_H265, (dir / "cif.hevc").string(), {}},
+      {"h264 1080p", VX_CODEC_H264, dir.Path("hd.h264"), {}},
+      {"h265 1080p", VX_CODEC_H265, dir.Path("hd.hevc"), {}},
+      {"h264 CIF", VX_CODEC_H264, dir.Path("cif.h264"), {}},
+      {"h265 CIF", VX_CODEC_H265, dir.Path("cif.hevc"), {}},
   };
   const bool made = Make(media[0].path, "1920x1080", 100, "-c:v libx264 -preset veryfast -bf 0") &&
                     Make(media[1].path, "1920x1080", 100,
@@ -287,7 +265,6 @@ int main() {
   }
   std::printf("largest number of concurrent CIF 25 fps streams without dropping: %d\n", best);
   std::printf("latency feed-to-present, one live CIF stream: p50 %.2f ms p99 %.2f ms\n", single.p50, single.p99);
-  std::filesystem::remove_all(dir);
   platform::display::SetVideoOutput(nullptr);
   return 0;
 }
