@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -50,6 +53,9 @@ class TinySource {
   }
   int Port() const { return m_port; }
   std::string Request() const { return m_request; }
+  // With a hold, the end-of-data code waits for Release (the stream stays up meanwhile).
+  void Hold() { m_hold = true; }
+  void Release() { m_hold = false; }
 
  private:
   static void SendFrame(net::SocketHandle s, int opcode, const std::string& payload) {
@@ -106,6 +112,7 @@ class TinySource {
       } else {
         SendFrame(s, 1, "{\"code\":0}");
         for (const auto& m : m_messages) SendFrame(s, 2, m);
+        while (m_hold && !m_stop) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         SendFrame(s, 1, "{\"code\":302}");
       }
       // Let the player read everything and close first.
@@ -121,6 +128,7 @@ class TinySource {
   net::SocketHandle m_listener = net::kInvalidSocket;
   int m_port = 0;
   std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_hold{false};
   std::string m_request;
   std::thread m_thread;
 };
@@ -130,9 +138,49 @@ struct RunResult {
   std::string output;
 };
 
-RunResult Play(const std::string& args) {
+// A private X server for one test; empty Display() when Xvfb is missing.
+class VirtualDisplay {
+ public:
+  VirtualDisplay() {
+    if (!Run("command -v Xvfb && command -v xdpyinfo")) return;
+    for (int n = 100 + static_cast<int>(std::random_device{}() % 400), tries = 0; tries < 50; ++n, ++tries) {
+      if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) ||
+          std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
+        continue;
+      }
+      m_display = ":" + std::to_string(n);
+      std::system(("Xvfb " + m_display + " -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 & echo $! > " +
+                   m_pidFile.Path("pid")).c_str());
+      for (int wait = 0; wait < 100; ++wait) {  // until the server answers
+        if (Run("xdpyinfo -display " + m_display)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      m_display.clear();
+      return;
+    }
+  }
+  ~VirtualDisplay() {
+    if (!m_display.empty()) Run("kill $(cat " + m_pidFile.Path("pid") + ")");
+  }
+  const std::string& Display() const { return m_display; }
+  // The colour at (x, y) of the screen, read with ffmpeg's screen grabber.
+  Pixel At(int x, int y) const {
+    const std::string rgb = Capture("ffmpeg -nostdin -v error -f x11grab -video_size 1x1 -i " + m_display + "+" +
+                                    std::to_string(x) + "," + std::to_string(y) +
+                                    " -frames:v 1 -f rawvideo -pix_fmt rgb24 - 2>/dev/null");
+    if (rgb.size() < 3) return Pixel{-1, -1, -1};
+    return Pixel{static_cast<unsigned char>(rgb[2]), static_cast<unsigned char>(rgb[1]),
+                 static_cast<unsigned char>(rgb[0])};
+  }
+
+ private:
+  TempDir m_pidFile;
+  std::string m_display;
+};
+
+RunResult Play(const std::string& args, const std::string& environment = "") {
   RunResult result;
-  const std::string command = std::string(NIMBREL_RUN_DIR) + "/nimbrel-play " + args + " 2>&1";
+  const std::string command = environment + " " + NIMBREL_RUN_DIR + "/nimbrel-play " + args + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   char buffer[512];
   size_t n;
@@ -214,6 +262,36 @@ TEST_F(NimbrelPlayTest, RefusedOrUnreachableSourcesEndWithAnError) {
   EXPECT_EQ(Play("ws://127.0.0.1:" + std::to_string(port) + "/live --headless").exitCode, 2);
   EXPECT_EQ(Play("http://127.0.0.1:1/ --headless").exitCode, 2);
   EXPECT_EQ(Play("--headless").exitCode, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NimbrelPlayX11Test, ShowsTheCameraInAnX11Window) {
+  VirtualDisplay display;
+  if (display.Display().empty()) GTEST_SKIP() << "no Xvfb here";
+  TempDir dir;
+  const std::string video = dir.Path("red.h264");
+  ASSERT_TRUE(MakeVideo(video, "color=c=red:s=176x144:r=25", 25, "-c:v libx264 -bf 0"));
+  std::vector<std::string> messages;
+  std::uint32_t time = 0;
+  for (const auto& unit : ReadUnits(video)) {
+    messages.push_back(Header(true, 0, 25, 176, 144, time++) + std::string(unit.begin(), unit.end()));
+  }
+  TinySource source(messages, 0);
+  source.Hold();
+  RunResult run;
+  std::thread player([&] {
+    run = Play("ws://127.0.0.1:" + std::to_string(source.Port()) + "/live", "DISPLAY=" + display.Display());
+  });
+  // The window sits at the screen's origin; wait until the picture shows there.
+  Pixel seen{-1, -1, -1};
+  for (int attempt = 0; attempt < 200 && !Near(seen, 255, 0, 0); ++attempt) seen = display.At(80, 60);
+  source.Release();
+  player.join();
+  EXPECT_TRUE(Near(seen, 255, 0, 0)) << seen.r << "," << seen.g << "," << seen.b;
+  EXPECT_EQ(run.exitCode, 0) << run.output;
 }
 
 }  // namespace
