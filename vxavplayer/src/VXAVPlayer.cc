@@ -47,6 +47,13 @@ void QuietFfmpeg() {
   std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
 }
 
+// Runs `call` on the object behind `handle`, or answers that there is none.
+template <typename T, typename Call>
+int32_t With(HandleTable<T>& table, VX_HANDLE handle, Call call) {
+  auto object = table.Find(handle);
+  return object ? call(*object) : VX_ERR_HANDLE;
+}
+
 bool KnownVideo(int code) { return code == 0 || vxav::VideoCodecId(code) != AV_CODEC_ID_NONE; }
 bool KnownAudio(int code) { return code == 0 || vxav::AudioCodecId(code) != AV_CODEC_ID_NONE; }
 
@@ -70,22 +77,21 @@ int32_t VX_OpenStream(const StreamDescription* description, VX_HANDLE* handle, V
 }
 
 int32_t VX_Play(VX_HANDLE handle, VX_WINDOW window, int32_t) {
-  auto player = Streams().Find(handle);
-  return player ? player->Play(window) : VX_ERR_HANDLE;
+  return With(Streams(), handle, [&](auto& player) { return player.Play(window); });
 }
 
 int32_t VX_SetDrawCallBack(VX_HANDLE handle, VX_DrawCallBack callback, void* user) {
-  auto player = Streams().Find(handle);
-  if (!player) return VX_ERR_HANDLE;
-  player->SetDrawCallBack(callback, user);
-  return VX_OK;
+  return With(Streams(), handle, [&](auto& player) {
+    player.SetDrawCallBack(callback, user);
+    return VX_OK;
+  });
 }
 
 int32_t VX_SetDecodeCallBack(VX_HANDLE handle, VX_DecodeCallBack callback, void* user) {
-  auto player = Streams().Find(handle);
-  if (!player) return VX_ERR_HANDLE;
-  player->SetDecodeCallBack(callback, user);
-  return VX_OK;
+  return With(Streams(), handle, [&](auto& player) {
+    player.SetDecodeCallBack(callback, user);
+    return VX_OK;
+  });
 }
 
 int32_t VX_InputData(VX_HANDLE handle, const uint8_t* data, int32_t size, const StreamDescription* frame, int32_t) {
@@ -96,34 +102,32 @@ int32_t VX_InputData(VX_HANDLE handle, const uint8_t* data, int32_t size, const 
 }
 
 int32_t VX_GetVideoBufferInfo(VX_HANDLE handle, int32_t* decoded, int32_t* buffered, int32_t* shown) {
-  auto player = Streams().Find(handle);
-  if (!player) return VX_ERR_HANDLE;
-  player->GetBufferInfo(decoded, buffered, shown);
-  return VX_OK;
+  return With(Streams(), handle, [&](auto& player) {
+    player.GetBufferInfo(decoded, buffered, shown);
+    return VX_OK;
+  });
 }
 
 int32_t VX_Pause(VX_HANDLE handle, int32_t pause) {
-  auto player = Streams().Find(handle);
-  if (!player) return VX_ERR_HANDLE;
-  player->Pause(pause != 0);
-  return VX_OK;
+  return With(Streams(), handle, [&](auto& player) {
+    player.Pause(pause != 0);
+    return VX_OK;
+  });
 }
 
 int32_t VX_SetSpeed(VX_HANDLE handle, int32_t speed) {
-  auto player = Streams().Find(handle);
-  if (!player) return VX_ERR_HANDLE;
-  player->SetSpeed(speed);
-  return VX_OK;
+  return With(Streams(), handle, [&](auto& player) {
+    player.SetSpeed(speed);
+    return VX_OK;
+  });
 }
 
 int32_t VX_OpenSound(VX_HANDLE handle) {
-  auto player = Streams().Find(handle);
-  return player ? player->OpenSound() : VX_ERR_HANDLE;
+  return With(Streams(), handle, [&](auto& player) { return player.OpenSound(); });
 }
 
 int32_t VX_CloseSound(VX_HANDLE handle) {
-  auto player = Streams().Find(handle);
-  return player ? player->CloseSound() : VX_ERR_HANDLE;
+  return With(Streams(), handle, [&](auto& player) { return player.CloseSound(); });
 }
 
 int32_t VX_StartRecord(VX_HANDLE handle, const char* utf8Path, void*, int32_t frameRate) {
@@ -134,8 +138,7 @@ int32_t VX_StartRecord(VX_HANDLE handle, const char* utf8Path, void*, int32_t fr
 }
 
 int32_t VX_StopRecord(VX_HANDLE handle) {
-  auto player = Streams().Find(handle);
-  return player ? player->StopRecord() : VX_ERR_HANDLE;
+  return With(Streams(), handle, [&](auto& player) { return player.StopRecord(); });
 }
 
 int32_t VX_SnapshotW(VX_HANDLE handle, const wchar_t* path, int32_t) {
@@ -146,13 +149,11 @@ int32_t VX_SnapshotW(VX_HANDLE handle, const wchar_t* path, int32_t) {
 }
 
 int32_t VX_ShowRect(VX_HANDLE handle, const VX_RECT* rect) {
-  auto player = Streams().Find(handle);
-  return player ? player->ShowRect(rect) : VX_ERR_HANDLE;
+  return With(Streams(), handle, [&](auto& player) { return player.ShowRect(rect); });
 }
 
 int32_t VX_Refresh(VX_HANDLE handle) {
-  auto player = Streams().Find(handle);
-  return player ? player->Refresh() : VX_ERR_HANDLE;
+  return With(Streams(), handle, [&](auto& player) { return player.Refresh(); });
 }
 
 int32_t VX_CloseStream(VX_HANDLE handle) {
@@ -209,20 +210,18 @@ int32_t VX_OpenCaptureSound(VX_HANDLE* handle, int32_t codec, int32_t sampleRate
 }
 
 int32_t VX_SetAVDataCallBack(VX_HANDLE handle, VX_AVDataCallBack callback, void* user) {
-  auto capture = Captures().Find(handle);
-  if (!capture) return VX_ERR_HANDLE;
-  capture->SetCallBack(callback, user);
-  return VX_OK;
+  return With(Captures(), handle, [&](auto& capture) {
+    capture.SetCallBack(callback, user);
+    return VX_OK;
+  });
 }
 
 int32_t VX_StartCaptureSound(VX_HANDLE handle) {
-  auto capture = Captures().Find(handle);
-  return capture ? capture->Start() : VX_ERR_HANDLE;
+  return With(Captures(), handle, [&](auto& capture) { return capture.Start(); });
 }
 
 int32_t VX_StopCaptureSound(VX_HANDLE handle) {
-  auto capture = Captures().Find(handle);
-  return capture ? capture->Stop() : VX_ERR_HANDLE;
+  return With(Captures(), handle, [&](auto& capture) { return capture.Stop(); });
 }
 
 int32_t VX_CloseCaptureSound(VX_HANDLE handle) {
