@@ -24,6 +24,36 @@ int AdtsRateIndex(int rate) {
 
 }  // namespace
 
+namespace {
+
+// Length of the MPEG audio layer II frame starting at `d`, or 0 when no such header is there.
+int Mp2FrameLength(const std::uint8_t* d, int size) {
+  if (size < 4 || d[0] != 0xFF || (d[1] & 0xE0) != 0xE0) return 0;
+  const int version = (d[1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+  const int layer = (d[1] >> 1) & 3;    // 2 = layer II
+  const int bitrateIndex = d[2] >> 4;
+  const int rateIndex = (d[2] >> 2) & 3;
+  if (version == 1 || layer != 2 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) return 0;
+  static const int kMpeg1[] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
+  static const int kMpeg2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+  static const int kRates[] = {44100, 48000, 32000};
+  const int bitrate = (version == 3 ? kMpeg1 : kMpeg2)[bitrateIndex] * 1000;
+  const int rate = kRates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+  return 144 * bitrate / rate + ((d[2] >> 1) & 1);
+}
+
+}  // namespace
+
+bool LooksLikeMp2(const std::uint8_t* data, int size) {
+  int at = 0;
+  while (at < size) {
+    const int length = Mp2FrameLength(data + at, size - at);
+    if (length <= 0 || at + length > size) return false;
+    at += length;
+  }
+  return size > 0;
+}
+
 bool ParseAdts(const std::uint8_t* d, int size, int* headerSize, std::uint8_t config[2], int* sampleRate,
                int* channels) {
   if (size < 7 || d[0] != 0xFF || (d[1] & 0xF0) != 0xF0) return false;

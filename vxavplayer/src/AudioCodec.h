@@ -57,6 +57,8 @@ class AudioEncoder {
   int m_frameSize = 0;
 };
 
+// True when `data` holds whole MPEG audio layer II frames (MP2), judged by frame headers.
+bool LooksLikeMp2(const std::uint8_t* data, int size);
 // ADTS framing of one raw AAC frame (LC profile).
 std::vector<std::uint8_t> AdtsWrap(const std::uint8_t* data, int size, int sampleRate, int channels);
 // Parses an ADTS header: payload offset and the 2-byte AudioSpecificConfig; false when not ADTS.

@@ -76,6 +76,9 @@ int StreamPlayer::Input(const std::uint8_t* data, int size, const StreamDescript
   } else if (frame.kind == 1) {
     if (input.description.audioCodec == 0) input.description.audioCodec = m_description.audioCodec;
     if (AudioCodecId(input.description.audioCodec) == AV_CODEC_ID_NONE) return VX_ERR_CODEC;
+    // MP2 talk audio travels labelled as G.711 A-law; played as A-law it would be noise.
+    const bool g711 = input.description.audioCodec == VX_CODEC_G711A || input.description.audioCodec == VX_CODEC_G711U;
+    if (g711 && LooksLikeMp2(data, size)) input.description.audioCodec = VX_CODEC_MP2;
   } else {
     return VX_ERR_PARAM;
   }

@@ -33,12 +33,14 @@ struct Pcm {
   std::mutex mutex;
   std::condition_variable arrived;
   long samples = 0;
+  int lastBytes = 0;
   static void OnDecoded(VX_HANDLE, const uint8_t*, int32_t size, int32_t, int32_t, int32_t, const uint32_t* info,
                         void* user) {
     if (info[3] != 1) return;
     auto* self = static_cast<Pcm*>(user);
     std::lock_guard<std::mutex> lock(self->mutex);
     self->samples += size / 2;
+    self->lastBytes = size;
     self->arrived.notify_all();
   }
 };
@@ -58,11 +60,15 @@ TEST_F(VxAudioTest, CaptureBlocksDecodeBackThroughAPlayer) {
     int code;
     size_t blockSize;  // 0: variable
     uint8_t sync0, syncMask1, sync1;
+    int label;     // the code the blocks are fed back with
+    int pcmBytes;  // 16-bit mono PCM per decoded block
   } cases[] = {
-      {"G.711 A-law", VX_CODEC_G711A, 160, 0, 0, 0},
-      {"G.711 u-law", VX_CODEC_G711U, 160, 0, 0, 0},
-      {"AAC", VX_CODEC_AAC, 0, 0xFF, 0xF0, 0xF0},
-      {"MP2", VX_CODEC_MP2, 0, 0xFF, 0xE0, 0xE0},
+      {"G.711 A-law", VX_CODEC_G711A, 160, 0, 0, 0, VX_CODEC_G711A, 320},
+      {"G.711 u-law", VX_CODEC_G711U, 160, 0, 0, 0, VX_CODEC_G711U, 320},
+      {"AAC", VX_CODEC_AAC, 0, 0xFF, 0xF0, 0xF0, VX_CODEC_AAC, 2048},
+      {"MP2", VX_CODEC_MP2, 0, 0xFF, 0xE0, 0xE0, VX_CODEC_MP2, 2304},
+      // Talk audio in MP2 arrives labelled A-law; it must still decode as MP2 (1152 samples).
+      {"MP2 as A-law", VX_CODEC_MP2, 0, 0xFF, 0xE0, 0xE0, VX_CODEC_G711A, 2304},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -91,7 +97,7 @@ TEST_F(VxAudioTest, CaptureBlocksDecodeBackThroughAPlayer) {
     Pcm pcm;
     StreamDescription open{};
     open.videoCodec = VX_CODEC_H264;
-    open.audioCodec = static_cast<uint16_t>(c.code);
+    open.audioCodec = static_cast<uint16_t>(c.label);
     open.kind = 1;
     VX_HANDLE player = -1;
     ASSERT_EQ(VX_OpenStream(&open, &player, 0, 0), VX_OK);
@@ -103,6 +109,10 @@ TEST_F(VxAudioTest, CaptureBlocksDecodeBackThroughAPlayer) {
     {
       std::unique_lock<std::mutex> wait(pcm.mutex);
       ASSERT_TRUE(pcm.arrived.wait_for(wait, std::chrono::seconds(30), [&] { return pcm.samples >= 500; }));
+    }
+    {
+      std::lock_guard<std::mutex> held(pcm.mutex);
+      EXPECT_EQ(pcm.lastBytes, c.pcmBytes);
     }
     EXPECT_EQ(VX_CloseSound(player), VX_OK);
     EXPECT_EQ(VX_CloseStream(player), VX_OK);
