@@ -69,7 +69,7 @@ typedef uintptr_t VX_WINDOW;
 
 /* After each presented frame; `canvas` is a platform::display canvas over the window for drawing
  * an overlay, valid only during the call. Runs on the stream's decode thread (or the caller's,
- * for VX_Refresh); it must not call VX_Refresh itself. */
+ * for VX_Refresh); it must not call VX_Refresh of its own stream. */
 typedef void (*VX_DrawCallBack)(int32_t reserved, void* canvas, void* user);
 
 /* For each decoded frame, on the stream's decode thread. `info` points at uint32_t words: [0] width,

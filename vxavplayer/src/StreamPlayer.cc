@@ -174,14 +174,28 @@ int StreamPlayer::ShowRect(const VX_RECT* rect) {
 }
 
 int StreamPlayer::Refresh() {
-  std::lock_guard<std::mutex> lock(m_renderMutex);
-  if (!m_playing) return VX_ERR_STATE;
-  if (m_last->width <= 0) return VX_OK;  // nothing decoded yet: nothing to show
-  return PresentLocked(m_last.get()) ? VX_OK : VX_ERR_GENERIC;
+  std::lock_guard<std::mutex> present(m_presentMutex);
+  FramePtr last = MakeFrame();
+  {
+    std::lock_guard<std::mutex> lock(m_renderMutex);
+    if (!m_playing) return VX_ERR_STATE;
+    if (m_last->width <= 0) return VX_OK;  // nothing decoded yet: nothing to show
+    if (av_frame_ref(last.get(), m_last.get()) < 0) return VX_ERR_NOMEM;
+  }
+  return PresentLocked(last.get()) ? VX_OK : VX_ERR_GENERIC;
 }
 
 bool StreamPlayer::PresentLocked(const AVFrame* picture) {
-  if (!m_playing || m_window == 0) return false;
+  VX_WINDOW window;
+  bool crop;
+  VX_RECT cropRect;
+  {
+    std::lock_guard<std::mutex> lock(m_renderMutex);
+    if (!m_playing || m_window == 0) return false;
+    window = m_window;
+    crop = m_crop;
+    cropRect = m_cropRect;
+  }
   VX_DrawCallBack draw;
   void* user;
   {
@@ -189,7 +203,7 @@ bool StreamPlayer::PresentLocked(const AVFrame* picture) {
     draw = m_drawCallBack;
     user = m_drawUser;
   }
-  return m_renderer.Present(picture, m_crop ? &m_cropRect : nullptr, m_window, [draw, user](void* canvas) {
+  return m_renderer.Present(picture, crop ? &cropRect : nullptr, window, [draw, user](void* canvas) {
     if (draw != nullptr) draw(0, canvas, user);
   });
 }
@@ -242,7 +256,7 @@ void StreamPlayer::OnPicture(AVFrame* picture) {
     av_frame_ref(m_last.get(), picture);
   }
   WaitForDue(slot.frameRate);
-  std::lock_guard<std::mutex> lock(m_renderMutex);
+  std::lock_guard<std::mutex> present(m_presentMutex);
   if (PresentLocked(picture)) ++m_shown;
 }
 

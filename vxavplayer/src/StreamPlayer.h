@@ -1,9 +1,10 @@
 #pragma once
 // One opened stream: a bounded input buffer, a decode thread that decodes, paces and presents,
 // and the stream's recording, snapshot and sound. The C entry points call it from any thread.
-// Locks, never nested except render -> callback: m_inputMutex (buffer, pause, stop, pacing
-// waits), m_callbackMutex (the two callbacks), m_renderMutex (window, crop, last picture,
-// renderer), m_recordMutex (recorder), m_soundMutex (sound output).
+// Locks: m_inputMutex (buffer, pause, stop, pacing waits), m_callbackMutex (the two callbacks),
+// m_presentMutex (the renderer; held while presenting, so also around the draw callback),
+// m_renderMutex (window, crop, last picture; taken inside m_presentMutex, never held while
+// presenting), m_recordMutex (recorder), m_soundMutex (sound output).
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -67,6 +68,7 @@ class StreamPlayer {
   void HandleAudio(const InputFrame& frame);
   void OnPicture(AVFrame* picture);
   void WaitForDue(int frameRate);
+  // Caller holds m_presentMutex.
   bool PresentLocked(const AVFrame* picture);
   void NotifyDecoded(const std::uint8_t* data, int size, int width, int height, std::uint32_t time, int kind);
 
@@ -92,13 +94,15 @@ class StreamPlayer {
   VX_DecodeCallBack m_decodeCallBack = nullptr;
   void* m_decodeUser = nullptr;
 
+  std::mutex m_presentMutex;
+  Renderer m_renderer;
+
   std::mutex m_renderMutex;
   VX_WINDOW m_window = 0;
   bool m_playing = false;
   bool m_crop = false;
   VX_RECT m_cropRect{};
   FramePtr m_last = MakeFrame();
-  Renderer m_renderer;
 
   std::mutex m_recordMutex;
   std::unique_ptr<Recorder> m_recorder;

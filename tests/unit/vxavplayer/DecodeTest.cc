@@ -309,4 +309,33 @@ TEST_F(VxDecodeTest, ClosingInsideItsOwnCallbackIsSafe) {
   EXPECT_EQ(closer.closed.load(), 1);
 }
 
+TEST_F(VxDecodeTest, DrawCallbackMayCropAndSnapshotItsOwnStream) {
+  const std::string path = m_dir.Path("a.h264");
+  ASSERT_TRUE(MakeVideo(path, "testsrc=s=176x144:r=25", 5, "-c:v libx264 -bf 0"));
+  struct Drawer {
+    VX_HANDLE handle = -1;
+    std::string snapshot;
+    std::atomic<int> snapshots{0};
+  } drawer;
+  drawer.snapshot = m_dir.Path("in-draw.png");
+  const StreamDescription open = Describe(VX_CODEC_H264);
+  ASSERT_EQ(VX_OpenStream(&open, &drawer.handle, kWindow, 0), VX_OK);
+  ASSERT_EQ(VX_Play(drawer.handle, kWindow, 0), VX_OK);
+  VX_SetDrawCallBack(
+      drawer.handle,
+      [](int32_t, void* canvas, void* user) {
+        auto* self = static_cast<Drawer*>(user);
+        const VX_RECT half{0, 0, 88, 72};
+        VX_ShowRect(self->handle, &half);
+        std::wstring wide(self->snapshot.begin(), self->snapshot.end());
+        if (canvas != nullptr && VX_SnapshotW(self->handle, wide.c_str(), 0) == VX_OK) ++self->snapshots;
+      },
+      &drawer);
+  Feed(drawer.handle, ReadUnits(path), VX_CODEC_H264, 0);
+  ASSERT_TRUE(m_output.WaitPresents(kWindow, 5));
+  EXPECT_EQ(drawer.snapshots.load(), 5);
+  EXPECT_EQ(Probe(drawer.snapshot, "v").width, 176);
+  VX_CloseStream(drawer.handle);
+}
+
 }  // namespace
