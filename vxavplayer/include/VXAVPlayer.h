@@ -68,11 +68,14 @@ typedef struct VX_RECT {
 typedef uintptr_t VX_WINDOW;
 
 /* After each presented frame; `canvas` is a platform::display canvas over the window for drawing
- * an overlay, valid only during the call. */
+ * an overlay, valid only during the call. Runs on the stream's decode thread (or the caller's,
+ * for VX_Refresh); it must not call VX_Refresh of its own stream. */
 typedef void (*VX_DrawCallBack)(int32_t reserved, void* canvas, void* user);
 
-/* For each decoded frame. `info` points at uint32_t words: [0] width, [1] height, [2] frame time,
- * [3] kind (0 video, 1 audio). */
+/* For each decoded frame, on the stream's decode thread. `info` points at uint32_t words: [0] width,
+ * [1] height, [2] frame time (of the fed frame the picture came from), [3] kind (0 video, 1 audio).
+ * Video: `data` is the picture's luma plane, `size` its bytes (row stride x height). Audio: `data`
+ * is 16-bit interleaved PCM, `size` its bytes; width and height are 0. */
 typedef void (*VX_DecodeCallBack)(VX_HANDLE handle, const uint8_t* data, int32_t size, int32_t width,
                                   int32_t height, int32_t reserved, const uint32_t* info, void* user);
 
@@ -89,12 +92,20 @@ int32_t VX_InputData(VX_HANDLE handle, const uint8_t* data, int32_t size, const 
                      int32_t reserved);
 /* `buffered` = frames still waiting to be decoded or shown (0 = drained). */
 int32_t VX_GetVideoBufferInfo(VX_HANDLE handle, int32_t* decoded, int32_t* buffered, int32_t* shown);
+/* Holds the picture; fed frames stay buffered (VX_InputData answers -8 once the buffer is full). */
 int32_t VX_Pause(VX_HANDLE handle, int32_t pause);
+/* Playback pace, read as stream sources read the same value: 0, 1 and -1 normal; n > 1 is n times
+ * faster (up to 16); n < -1 is |n| times slower (-2: half speed, down to -16). Live streams are
+ * never paced. */
 int32_t VX_SetSpeed(VX_HANDLE handle, int32_t speed);
 int32_t VX_OpenSound(VX_HANDLE handle);
 int32_t VX_CloseSound(VX_HANDLE handle);
+/* Remuxes the stream (no video re-encoding) into the container the extension names (mp4, mov, mkv,
+ * ts, avi...), from the next key frame on. Audio is copied when the container takes its codec,
+ * else encoded as AAC. */
 int32_t VX_StartRecord(VX_HANDLE handle, const char* utf8Path, void* reserved, int32_t frameRate);
 int32_t VX_StopRecord(VX_HANDLE handle);
+/* The last decoded picture at its own size; .jpg/.jpeg, .png or .bmp. */
 int32_t VX_SnapshotW(VX_HANDLE handle, const wchar_t* path, int32_t reserved);
 int32_t VX_ShowRect(VX_HANDLE handle, const VX_RECT* rect);
 int32_t VX_Refresh(VX_HANDLE handle);
@@ -105,6 +116,8 @@ int32_t VX_InputRecordData(VX_HANDLE handle, const uint8_t* data, int32_t size,
                            const StreamDescription* frame);
 int32_t VX_CloseStreamRecord(VX_HANDLE handle);
 
+/* Microphone through PulseAudio (no blocks come when there is none), or a 440 Hz tone when the
+ * environment has NIMBREL_CAPTURE=tone. Blocks: G.711 20 ms, AAC as ADTS frames, MP2 frames. */
 int32_t VX_OpenCaptureSound(VX_HANDLE* handle, int32_t codec, int32_t sampleRate, int32_t bitsPerSample,
                             int32_t channels);
 int32_t VX_SetAVDataCallBack(VX_HANDLE handle, VX_AVDataCallBack callback, void* user);

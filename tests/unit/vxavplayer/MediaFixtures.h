@@ -1,0 +1,80 @@
+#pragma once
+// Test media made by the ffmpeg tool, split into the units a source would send, and a video
+// output that keeps what was presented.
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/display/VideoOutput.h"
+
+namespace vxtest {
+
+using Unit = std::vector<std::uint8_t>;
+
+// A scratch folder removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  std::string Path(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+// Runs a shell command; true when it exits 0.
+bool Run(const std::string& command);
+// Output of a shell command.
+std::string Capture(const std::string& command);
+
+// Encodes `lavfiSource` (e.g. "color=c=red:s=176x144:r=25") for `frames` frames with `codecArgs`
+// (e.g. "-c:v libx264 -g 10") into `path`; the container follows the extension.
+bool MakeVideo(const std::string& path, const std::string& lavfiSource, int frames, const std::string& codecArgs);
+// The packets of a media file in demux order (access units, JPEG pictures, audio blocks).
+std::vector<Unit> ReadUnits(const std::string& path);
+
+struct ProbeResult {
+  std::string codec;
+  int width = 0;
+  int height = 0;
+  int frames = 0;
+  double duration = 0;
+};
+// The first stream of `type` ("v" or "a") as ffprobe reads it (frames counted by decoding).
+ProbeResult Probe(const std::string& path, const std::string& type);
+
+struct Pixel {
+  int b, g, r;
+};
+
+// An output backend of windows with fixed sizes that keeps the last presented frame.
+class FakeOutput : public platform::display::IVideoOutput {
+ public:
+  FakeOutput();
+  ~FakeOutput() override;
+  void AddWindow(platform::display::WindowId id, int width, int height);
+  bool GetClientSize(platform::display::WindowId window, int* width, int* height) override;
+  bool Present(platform::display::WindowId window, const platform::display::VideoFrameView& frame,
+               const std::function<void(void* canvas)>& overlay) override;
+  // Waits until `window` has had `count` presents; false after a long guard time.
+  bool WaitPresents(platform::display::WindowId window, int count);
+  int Presents(platform::display::WindowId window);
+  Pixel At(platform::display::WindowId window, int x, int y);
+  int LastWidth(platform::display::WindowId window);
+
+ private:
+  struct Window {
+    int width = 0, height = 0, presents = 0, lastWidth = 0, lastHeight = 0;
+    std::vector<std::uint8_t> pixels;
+  };
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::map<platform::display::WindowId, Window> m_windows;
+};
+
+bool Near(const Pixel& p, int r, int g, int b, int tolerance = 24);
+
+}  // namespace vxtest

@@ -1,0 +1,54 @@
+#include "vxavplayer/src/Renderer.h"
+
+#include <algorithm>
+
+#include "platform/display/VideoOutput.h"
+
+namespace vxav {
+
+bool ClampRect(const VX_RECT& rect, int width, int height, VX_RECT* out) {
+  VX_RECT r{std::max(0, std::min(rect.left, rect.right)), std::max(0, std::min(rect.top, rect.bottom)),
+            std::min(width, std::max(rect.left, rect.right)), std::min(height, std::max(rect.top, rect.bottom))};
+  if (r.right - r.left <= 0 || r.bottom - r.top <= 0) return false;
+  *out = r;
+  return true;
+}
+
+bool Renderer::Present(const AVFrame* frame, const VX_RECT* crop, platform::display::WindowId window,
+                       const std::function<void(void* canvas)>& overlay) {
+  auto* output = platform::display::GetVideoOutput();
+  if (output == nullptr || window == 0 || frame == nullptr || frame->width <= 0) return false;
+  int width = 0;
+  int height = 0;
+  if (!output->GetClientSize(window, &width, &height)) return false;
+  if (width <= 0 || height <= 0) return true;  // a hidden or collapsed window shows nothing
+
+  const AVFrame* source = frame;
+  VX_RECT r;
+  if (crop != nullptr && ClampRect(*crop, frame->width, frame->height, &r)) {
+    av_frame_unref(m_cropped.get());
+    if (av_frame_ref(m_cropped.get(), frame) < 0) return false;
+    m_cropped->crop_left = r.left;
+    m_cropped->crop_top = r.top;
+    m_cropped->crop_right = frame->width - r.right;
+    m_cropped->crop_bottom = frame->height - r.bottom;
+    if (av_frame_apply_cropping(m_cropped.get(), AV_FRAME_CROP_UNALIGNED) < 0) return false;
+    source = m_cropped.get();
+  }
+
+  m_sws.reset(sws_getCachedContext(m_sws.release(), source->width, source->height,
+                                   static_cast<AVPixelFormat>(source->format), width, height, AV_PIX_FMT_BGR0,
+                                   SWS_BILINEAR, nullptr, nullptr, nullptr));
+  if (!m_sws) return false;
+  const int stride = width * 4;
+  m_pixels.resize(static_cast<size_t>(stride) * height);
+  std::uint8_t* planes[4] = {m_pixels.data(), nullptr, nullptr, nullptr};
+  int strides[4] = {stride, 0, 0, 0};
+  sws_scale(m_sws.get(), source->data, source->linesize, 0, source->height, planes, strides);
+  av_frame_unref(m_cropped.get());
+
+  platform::display::VideoFrameView view{m_pixels.data(), width, height, stride};
+  return output->Present(window, view, overlay);
+}
+
+}  // namespace vxav
