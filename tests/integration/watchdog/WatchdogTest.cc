@@ -3,6 +3,8 @@
 // names carry the test's process id so parallel runs never see each other's services.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -347,4 +349,17 @@ TEST_F(WatchdogTest, RootCertificateToolIsStartedAndItsAbsenceIgnored) {
   EXPECT_FALSE(WaitForExit(watchdog, 0));
 }
 
+}  // namespace
+
+namespace {
+TEST_F(WatchdogTest, CrashLeavesTmpDmpInItsFolder) {
+  WriteConfig("", m_serviceName);
+  CopyIn(TEST_SERVICE_PATH, m_serviceName);
+  ProcessId watchdog = StartWatchdog();
+  WaitForFullPasses(1);
+  ASSERT_EQ(std::system(("kill -SEGV " + std::to_string(watchdog)).c_str()), 0);
+  WaitForExit(watchdog, 5000);
+  std::string dump = ReadFile(m_folder / "tmp.dmp");
+  EXPECT_EQ(dump.rfind("signal 11", 0), 0u) << dump;
+}
 }  // namespace
