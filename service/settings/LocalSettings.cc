@@ -140,8 +140,11 @@ int LocalSettings::SaveDevice(const std::string& requestText) const {
     }
   }
 
-  // Removing moves the last member into the old place; the new entry goes to the end.
-  file.RemoveMember(rapidjson::Value(rapidjson::StringRef(deviceType.data(), deviceType.size())));
+  // Removing moves the last member into the old place; the new entry goes to the end. A file
+  // edited by hand may name the type twice; every copy goes, or the older one would be read back.
+  rapidjson::Value name(rapidjson::StringRef(deviceType.data(), deviceType.size()));
+  while (file.RemoveMember(name)) {
+  }
   file.AddMember(rapidjson::Value(deviceType.data(), static_cast<rapidjson::SizeType>(deviceType.size()), allocator),
                  entry, allocator);
   return WriteWholeFile(m_path, WriteCompactJson(file)) ? 0 : -1;

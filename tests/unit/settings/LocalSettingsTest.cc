@@ -65,6 +65,13 @@ TEST_F(LocalSettingsTest, SaveReplacesADamagedFileAndKeepsUndefined) {
   EXPECT_FALSE(std::filesystem::exists(FilePath() + ".tmp"));
 }
 
+TEST_F(LocalSettingsTest, SaveReplacesEveryEntryOfTheType) {
+  WriteFile(R"({"P2P":{"savePath":"/old1"},"X":{"savePath":"/x"},"P2P":{"savePath":"/old2"}})");
+  EXPECT_EQ(Settings().SaveDevice(R"({"data":{"deviceType":"P2P","localConfig":{"savePath":"/new"}}})"), 0);
+  EXPECT_EQ(ReadFile(), R"({"X":{"savePath":"/x"},"P2P":{"savePath":"/new"}})");
+  EXPECT_EQ(Settings().Folders("P2P").savePath, "/new");
+}
+
 TEST_F(LocalSettingsTest, RefusesRequestsItCannotStore) {
   WriteFile(R"({"X":{"savePath":"/x"}})");
   const char* requests[] = {
