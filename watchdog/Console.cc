@@ -10,3 +10,5 @@ void Say(const char* format, ...) {
   va_end(args);
   std::fflush(stdout);
 }
+
+void DebugOutput(const char* line) { std::fputs(line, stderr); }

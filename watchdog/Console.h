@@ -2,3 +2,6 @@
 // Progress texts on standard output, flushed line by line so a reader of a pipe or file sees
 // them at once. Watchdog thread only.
 void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The watchdog's debug output: `line` exactly as given (no tag), in one write. Watchdog thread
+// only.
+void DebugOutput(const char* line);

@@ -5,9 +5,9 @@
 #include <string>
 #include <system_error>
 
-#include "common/DebugLog.h"
 #include "platform/system/DynamicLibrary.h"
 #include "platform/system/Registry.h"
+#include "watchdog/Console.h"
 
 namespace {
 
@@ -55,5 +55,5 @@ void PluginRegistrar::CheckOnce() {
   if (RegisterLibrary(kind->file))
     m_registered = true;
   else
-    DebugLogText("Service Watch Registry ocx failed");
+    DebugOutput("Service Watch Registry ocx failed\n");
 }

@@ -7,7 +7,8 @@
 
 namespace platform::system {
 
-// Starts the default opener on `path` and does not wait for it. False when it could not start.
+// Starts the default opener on `path` and does not wait for it. False when it could not start,
+// or when `path` is not an existing file or folder given in full (URLs are refused).
 bool ShellOpen(const std::string& path);
 // Shows a folder picker; the chosen folder, or empty when cancelled or no picker is available.
 std::optional<std::string> PickFolder();

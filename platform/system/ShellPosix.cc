@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +39,13 @@ bool Spawn(const std::vector<std::string>& args, int outFd, pid_t* pid) {
   return rc == 0;
 }
 
+// Any web page can reach the service, so the opener only ever gets a file or folder that exists
+// here: never a URL, an option of the opener or a name relative to the service's folder.
+bool IsExistingLocalPath(const std::string& path) {
+  struct stat st;
+  return !path.empty() && path[0] == '/' && ::stat(path.c_str(), &st) == 0;
+}
+
 int WaitExit(pid_t pid) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
@@ -48,6 +56,7 @@ int WaitExit(pid_t pid) {
 }  // namespace
 
 bool NativeShellOpen(const std::string& path) {
+  if (!IsExistingLocalPath(path)) return false;
   pid_t pid = 0;
   if (!Spawn({"xdg-open", path}, -1, &pid)) return false;
   // Reaped in the background so no zombie is left and the caller never waits.

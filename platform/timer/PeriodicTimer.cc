@@ -56,8 +56,10 @@ class TimerThread {
       for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
         if (it->second.due < next->second.due) next = it;
       auto now = Clock::now();
-      if (next->second.due > now) {
-        m_wake.wait_until(lock, next->second.due);
+      // A copy: the wait reads the time again after waking, and a Kill meanwhile frees the entry.
+      const Clock::time_point due = next->second.due;
+      if (due > now) {
+        m_wake.wait_until(lock, due);
         continue;
       }
       TimerId id = next->first;

@@ -5,6 +5,7 @@
 #include <rapidjson/writer.h>
 
 #include "common/DebugLog.h"
+#include "common/TextConv.h"
 #include "service/protocol/CommandReply.h"
 
 namespace {
@@ -12,9 +13,12 @@ using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
 using Members = void (*)(Writer&, const CommandReply&);
 
 void Key(Writer& w, const char* key) { w.Key(key); }
+// A text frame that is not valid UTF-8 makes the browser drop the whole connection, and folder
+// names or configured texts may be any bytes: invalid sequences go out as U+FFFD.
 void Text(Writer& w, const char* key, const std::string& value) {
   w.Key(key);
-  w.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+  std::string text = Utf16ToUtf8(Utf8ToUtf16(value));
+  w.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
 }
 void Int(Writer& w, const char* key, int32_t value) {
   w.Key(key);

@@ -10,6 +10,9 @@
 namespace {
 constexpr const char* kFileName = "Nimbrel.json";
 constexpr const char* kP2P = "P2P";
+// Real settings take a few hundred bytes. Any web page can send setLocalConfig, and each new
+// device type adds an entry, so the file is bounded rather than left to grow with every message.
+constexpr size_t kMaxFileBytes = 1 << 20;
 
 // The five folder keys of every device type but "P2P", in the order they are stored.
 struct FolderKey {
@@ -140,9 +143,14 @@ int LocalSettings::SaveDevice(const std::string& requestText) const {
     }
   }
 
-  // Removing moves the last member into the old place; the new entry goes to the end.
-  file.RemoveMember(rapidjson::Value(rapidjson::StringRef(deviceType.data(), deviceType.size())));
+  // Removing moves the last member into the old place; the new entry goes to the end. A file
+  // edited by hand may name the type twice; every copy goes, or the older one would be read back.
+  rapidjson::Value name(rapidjson::StringRef(deviceType.data(), deviceType.size()));
+  while (file.RemoveMember(name)) {
+  }
   file.AddMember(rapidjson::Value(deviceType.data(), static_cast<rapidjson::SizeType>(deviceType.size()), allocator),
                  entry, allocator);
-  return WriteWholeFile(m_path, WriteCompactJson(file)) ? 0 : -1;
+  std::string stored = WriteCompactJson(file);
+  if (stored.size() > kMaxFileBytes) return -1;
+  return WriteWholeFile(m_path, stored) ? 0 : -1;
 }

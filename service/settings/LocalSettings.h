@@ -31,7 +31,8 @@ class LocalSettings {
   LocalFolders Folders(const std::string& deviceType) const;
   // Stores data.localConfig of a setLocalConfig message under data.deviceType, replacing an
   // earlier entry of that type. -1 when there is no path, the message lacks a device type or one
-  // of the type's folder texts (the file is then left alone), or the file cannot be written.
+  // of the type's folder texts, or the file would grow past 1 MiB (the file is then left alone),
+  // or the file cannot be written.
   int SaveDevice(const std::string& requestText) const;
 
  private:

@@ -316,7 +316,8 @@ TEST_F(WatchdogTest, EveryFailedRegistrationWritesTheDebugLine) {
     Stop(StartWatchdog(), 3);
     // One line for each check, each check tries again.
     int checks = Passes();
-    int failures = CountOf(Output(), "Service Watch Registry ocx failed\n");
+    // The line exactly, without the service's log tag.
+    int failures = CountOf("\n" + Output(), "\nService Watch Registry ocx failed\n");
     EXPECT_GE(failures, checks - 1) << Output();
     EXPECT_LE(failures, checks) << Output();
   }

@@ -66,4 +66,25 @@ TEST(BuildReplyTextTest, EscapesTextsAndKeepsBytes) {
             "\"sequence\":\"\",\"uuid\":\"\"}");
 }
 
+TEST(BuildReplyTextTest, TextsGoOutAsValidUtf8) {
+  const std::string kReplacement = "\xEF\xBF\xBD";
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"/data/caf\xE9", "/data/caf" + kReplacement},         // a Latin-1 folder name
+      {"x\xC3", "x" + kReplacement},                          // cut sequence
+      {"\xC0\xAF", kReplacement + kReplacement},              // overlong '/'
+      {"\xED\xA0\x80", kReplacement + kReplacement + kReplacement},  // encoded surrogate
+      {"\xF0\x9F\x8E\xA5 ok", "\xF0\x9F\x8E\xA5 ok"},
+  };
+  for (const auto& c : cases) {
+    CommandReply reply;
+    reply.cmd = "browseFilePath";
+    reply.path = c.in;
+    reply.sequence = c.in;
+    EXPECT_EQ(BuildReplyText(reply), R"({"cmd":"browseFilePath","data":{"errorCode":0,"filePath":")" + c.out +
+                                         R"("},"sequence":")" + c.out + R"(","uuid":""})");
+  }
+}
+
 }  // namespace

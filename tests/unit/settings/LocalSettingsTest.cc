@@ -65,6 +65,32 @@ TEST_F(LocalSettingsTest, SaveReplacesADamagedFileAndKeepsUndefined) {
   EXPECT_FALSE(std::filesystem::exists(FilePath() + ".tmp"));
 }
 
+TEST_F(LocalSettingsTest, SaveReplacesEveryEntryOfTheType) {
+  WriteFile(R"({"P2P":{"savePath":"/old1"},"X":{"savePath":"/x"},"P2P":{"savePath":"/old2"}})");
+  EXPECT_EQ(Settings().SaveDevice(R"({"data":{"deviceType":"P2P","localConfig":{"savePath":"/new"}}})"), 0);
+  EXPECT_EQ(ReadFile(), R"({"X":{"savePath":"/x"},"P2P":{"savePath":"/new"}})");
+  EXPECT_EQ(Settings().Folders("P2P").savePath, "/new");
+}
+
+TEST_F(LocalSettingsTest, FileStaysBoundedWhateverPagesSend) {
+  // 400 KiB per device type.
+  const std::string folder = "\"" + std::string(80 * 1024, 'f') + "\"";
+  const std::string localConfig = R"({"recordFilePath":)" + folder + R"(,"downloadFilePath":)" + folder +
+                                  R"(,"captureLivePath":)" + folder + R"(,"capturePlaybackPath":)" + folder +
+                                  R"(,"clipsPlaybackPath":)" + folder + "}";
+  auto save = [&](int type) {
+    return Settings().SaveDevice(R"({"data":{"deviceType":"T)" + std::to_string(type) + R"(","localConfig":)" +
+                                 localConfig + "}}");
+  };
+  EXPECT_EQ(save(1), 0);
+  EXPECT_EQ(save(2), 0);
+  const std::string before = ReadFile();
+  EXPECT_EQ(save(3), -1);
+  EXPECT_EQ(ReadFile(), before);
+  // Replacing an entry of a stored type still works at the bound.
+  EXPECT_EQ(save(2), 0);
+}
+
 TEST_F(LocalSettingsTest, RefusesRequestsItCannotStore) {
   WriteFile(R"({"X":{"savePath":"/x"}})");
   const char* requests[] = {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "platform/system/Shell.h"
 #include "tests/support/TempFolder.h"
@@ -41,6 +44,23 @@ TEST_F(ShellTest, PickerAnswersTheChosenFolderOrCancel) {
   EXPECT_EQ(platform::system::NativePickFolder(), std::nullopt);
   Program("zenity", "printf ''");
   EXPECT_EQ(platform::system::NativePickFolder(), std::nullopt);
+}
+
+TEST_F(ShellTest, OpenerGetsOnlyExistingLocalPaths) {
+  const std::string log = m_temp.File("opened.log");
+  Program("xdg-open", "printf '%s\\n' \"$1\" >> '" + log + "'");
+  const std::vector<std::string> refused = {"", "https://example.com/x", "smb://host/share", "--manual",
+                                             "relative/folder", m_bin.string() + "/absent"};
+  for (const std::string& path : refused) EXPECT_FALSE(platform::system::NativeShellOpen(path)) << path;
+  ASSERT_TRUE(platform::system::NativeShellOpen(m_bin.string()));
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::string opened;
+  while (opened.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::ifstream in(log);
+    std::getline(in, opened);
+  }
+  EXPECT_EQ(opened, m_bin.string());
 }
 
 TEST_F(ShellTest, HooksReplaceTheRealShell) {
