@@ -7,6 +7,7 @@
 // Threads: one mutex guards all window state; delegates and draw callbacks run without it, so a
 // delegate may call back into the display. Events for a window are queued to its owner thread and
 // run by RunLoop (or Pump) there; the Inject* and Flush calls wait until the owner has run them.
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -85,6 +86,7 @@ class HeadlessDisplay : public IDisplay, public IVideoOutput {
   std::vector<Monitor> ListMonitors() override;
   Size DesktopSize() override;
   Size PrimaryScreenSize() override;
+  int FrameCorrection(bool maximised) override { return maximised ? m_correctionMaximised : m_correctionNormal; }
 
   // IVideoOutput
   bool GetClientSize(WindowId window, int* width, int* height) override;
@@ -102,6 +104,11 @@ class HeadlessDisplay : public IDisplay, public IVideoOutput {
   bool SetForeignCaption(WindowId window, const std::string& caption);
   void SetMonitors(std::vector<Monitor> monitors);  // the first primary one gives the primary size
   void SetDesktopSize(Size size);
+  // Lets tests stand in for a window system whose window rectangles include browser borders.
+  void SetFrameCorrection(int maximised, int normal) {
+    m_correctionMaximised = maximised;
+    m_correctionNormal = normal;
+  }
 
   // Runs the input on the window's owner thread and returns once it has been handled.
   void InjectMouse(WindowId window, MouseAction action, int x, int y);
@@ -144,6 +151,7 @@ class HeadlessDisplay : public IDisplay, public IVideoOutput {
   Size m_desktop{1920, 1080};
   WindowId m_nextId = 0x1000;
   WindowId m_focus = 0;
+  std::atomic<int> m_correctionMaximised{0}, m_correctionNormal{0};
 };
 
 }  // namespace platform::display
