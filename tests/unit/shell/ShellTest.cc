@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/system/Shell.h"
+
+namespace {
+
+// Runs the real shell code against stand-in programs found through a private PATH.
+class ShellTest : public ::testing::Test {
+ protected:
+  ShellTest() {
+    std::random_device rd;
+    m_bin = std::filesystem::temp_directory_path() / ("nimbrel-shell-" + std::to_string(rd()));
+    std::filesystem::create_directories(m_bin);
+    const char* path = std::getenv("PATH");
+    m_oldPath = path ? path : "";
+    setenv("PATH", m_bin.c_str(), 1);
+  }
+  ~ShellTest() override {
+    setenv("PATH", m_oldPath.c_str(), 1);
+    std::error_code ec;
+    std::filesystem::remove_all(m_bin, ec);
+  }
+  void Program(const std::string& name, const std::string& script) {
+    std::filesystem::path file = m_bin / name;
+    std::ofstream(file) << "#!/bin/sh\n" << script << "\n";
+    std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+  }
+
+  std::filesystem::path m_bin;
+  std::string m_oldPath;
+};
+
+TEST_F(ShellTest, PickerAnswersTheChosenFolderOrCancel) {
+  EXPECT_EQ(platform::system::NativePickFolder(), std::nullopt) << "no picker installed";
+  EXPECT_FALSE(platform::system::NativeShellOpen("/tmp")) << "no opener installed";
+
+  Program("zenity", "echo '/home/u/My Videos'");
+  EXPECT_EQ(platform::system::NativePickFolder(), std::optional<std::string>("/home/u/My Videos"));
+  Program("zenity", "exit 1");
+  EXPECT_EQ(platform::system::NativePickFolder(), std::nullopt);
+  Program("zenity", "printf ''");
+  EXPECT_EQ(platform::system::NativePickFolder(), std::nullopt);
+}
+
+TEST_F(ShellTest, HooksReplaceTheRealShell) {
+  std::string opened;
+  platform::system::SetShellHooks({[&](const std::string& p) {
+                                     opened = p;
+                                     return true;
+                                   },
+                                   [] { return std::optional<std::string>("/x"); }});
+  EXPECT_TRUE(platform::system::ShellOpen("/y"));
+  EXPECT_EQ(opened, "/y");
+  EXPECT_EQ(platform::system::PickFolder(), std::optional<std::string>("/x"));
+  platform::system::SetShellHooks({});
+  EXPECT_EQ(platform::system::PickFolder(), std::nullopt);
+}
+
+}  // namespace
