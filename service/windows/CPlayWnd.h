@@ -31,6 +31,7 @@ struct WndTimings {
   int arrangePaintMs = 10;       // before repainting after a new layout
   int reattachSettleMs = 500;    // between re-attaching and re-arranging
   int noResourcePeriodMs = 2000; // between "NO RESOURCE" paints
+  int createReplyMs = 300;       // after createWnd, before its answer goes out
 };
 void SetWndTimings(const WndTimings& timings);
 WndTimings GetWndTimings();

@@ -35,6 +35,18 @@ CPlayWnd* WndObjManager::FindPaneOwner(WindowId pane) {
   return nullptr;
 }
 
+bool WndObjManager::VisitPaneOwner(WindowId pane, const std::function<void(CPlayWnd&)>& visit) {
+  if (pane == 0) return false;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (auto& [container, group] : m_groups) {
+    if (group->OwnsPane(pane)) {
+      visit(*group);
+      return true;
+    }
+  }
+  return false;
+}
+
 void WndObjManager::ForEach(const std::function<void(CPlayWnd&)>& visit) {
   std::lock_guard<std::mutex> lock(m_mutex);
   for (auto& [container, group] : m_groups) visit(*group);

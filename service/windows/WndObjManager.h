@@ -21,6 +21,8 @@ class WndObjManager {
   void RemoveWnd(WindowId container);
   CPlayWnd* FindWnd(WindowId container);
   CPlayWnd* FindPaneOwner(WindowId pane);
+  // Runs `visit` on the owner of `pane` with the mutex held, so the group cannot go meanwhile.
+  bool VisitPaneOwner(WindowId pane, const std::function<void(CPlayWnd&)>& visit);
   // Runs `visit` for every group with the mutex held (the follow timer's walk).
   void ForEach(const std::function<void(CPlayWnd&)>& visit);
 
