@@ -280,6 +280,9 @@ namespace {
 
 ::Window CreateWindowOn(X11Connection& c, ::Window parent, const Rect& rect, bool overrideRedirect) {
   XSetWindowAttributes attrs{};
+  // Children have no background of their own: like windows that do not erase, they keep what
+  // their parent painted over them until they paint themselves (or video arrives).
+  attrs.background_pixmap = None;
   attrs.background_pixel = BlackPixel(c.dpy, c.screen);
   attrs.border_pixel = 0;
   attrs.event_mask = kInputMask;
@@ -287,7 +290,9 @@ namespace {
   attrs.bit_gravity = ForgetGravity;
   return XCreateWindow(c.dpy, parent, rect.left, rect.top, Positive(rect.Width()), Positive(rect.Height()),
                        0, CopyFromParent, InputOutput, CopyFromParent,
-                       CWBackPixel | CWBorderPixel | CWEventMask | CWOverrideRedirect | CWBitGravity, &attrs);
+                       (parent == c.root ? CWBackPixel : CWBackPixmap) | CWBorderPixel | CWEventMask |
+                           CWOverrideRedirect | CWBitGravity,
+                       &attrs);
 }
 
 void SetUndecorated(X11Connection& c, ::Window w, const Rect& rect) {
@@ -562,7 +567,12 @@ void X11Display::RunLoop() {
     if (!delegate) return;
     X11Canvas canvas(c, backing);
     delegate->OnPaint(w, canvas);
-    if (canvas.Drew()) XCopyArea(c.dpy, backing, w, c.gc, 0, 0, width, height, 0, 0);
+    if (canvas.Drew()) {
+      // A parent's paint covers its children too (their video is drawn again by its renderer).
+      XSetSubwindowMode(c.dpy, c.gc, IncludeInferiors);
+      XCopyArea(c.dpy, backing, w, c.gc, 0, 0, width, height, 0, 0);
+      XSetSubwindowMode(c.dpy, c.gc, ClipByChildren);
+    }
   };
 
   while (!c.quit) {
