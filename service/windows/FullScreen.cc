@@ -158,7 +158,6 @@ void CPlayWnd::FullScreenThread() {
   }
   if (run) display->RunLoop();
   m_fullScreenDialog = 0;
-  g_fullScreenGroup = nullptr;
   --m_fullScreenCount;
   if (m_eventSink) {
     int selected = m_selected;
@@ -166,4 +165,6 @@ void CPlayWnd::FullScreenThread() {
     if (IsPlayer(player)) PlayInto(player, Pane(selected));
     m_eventSink->OnWndMouse(m_container, selected, 0, 0, nullptr, true);
   }
+  // Last: a new pane full screen joins this thread, possibly with the sessions lock held.
+  g_fullScreenGroup = nullptr;
 }

@@ -106,6 +106,28 @@ TEST(HeadlessDisplay, EventsRunOnOwnerThread) {
   EXPECT_FALSE(d.State(pane));
 }
 
+// A window destroyed inside its own event.
+TEST(HeadlessDisplay, DestroyFromInsideOwnEvent) {
+  HeadlessDisplay d;
+  struct SelfDestroying : IWindowDelegate {
+    IDisplay* display = nullptr;
+    int destroyed = 0;
+    void OnMouse(WindowId w, MouseAction, int, int) override { display->Destroy(w); }
+    void OnDestroy(WindowId) override { ++destroyed; }
+  } delegate;
+  delegate.display = &d;
+  WindowId top = d.CreateTopmost(MakeRect(0, 0, 10, 10), &delegate);
+  WindowId child = d.CreateChild(top, MakeRect(0, 0, 5, 5), &delegate);
+  d.Invalidate(top);
+  d.InjectMouse(top, MouseAction::LeftDown, 1, 1);
+  EXPECT_EQ(delegate.destroyed, 2);
+  EXPECT_FALSE(d.State(top));
+  EXPECT_FALSE(d.State(child));
+  d.Pump();  // the paint queued for the gone window is dropped
+  d.InjectMouse(top, MouseAction::LeftDown, 1, 1);
+  EXPECT_EQ(delegate.destroyed, 2);
+}
+
 TEST(HeadlessDisplay, KeepsLastPresentedFrameAndOverlay) {
   HeadlessDisplay d;
   EXPECT_EQ(GetVideoOutput(), &d);
