@@ -28,56 +28,52 @@ class HeadlessDisplay::RecordingCanvas : public ICanvas {
   std::vector<DrawCall> calls;
 
   void FillRect(const Rect& rect, ColorRef color) override {
-    DrawCall c;
-    c.kind = DrawCall::Kind::Fill;
+    DrawCall& c = Add(DrawCall::Kind::Fill);
     c.rect = rect;
     c.brush = color;
-    calls.push_back(c);
   }
   void DrawRectangle(const Rect& rect, const std::optional<Pen>& pen,
                      const std::optional<ColorRef>& brush) override {
-    DrawCall c;
-    c.kind = DrawCall::Kind::Rectangle;
+    DrawCall& c = Add(DrawCall::Kind::Rectangle);
     c.rect = rect;
     c.pen = pen;
     c.brush = brush;
-    calls.push_back(c);
   }
   void DrawLine(Point from, Point to, const Pen& pen) override {
-    DrawCall c;
-    c.kind = DrawCall::Kind::Line;
+    DrawCall& c = Add(DrawCall::Kind::Line);
     c.from = from;
     c.to = to;
     c.pen = pen;
-    calls.push_back(c);
   }
   void DrawEllipse(const Rect& box, const std::optional<Pen>& pen,
                    const std::optional<ColorRef>& brush) override {
-    DrawCall c;
-    c.kind = DrawCall::Kind::Ellipse;
+    DrawCall& c = Add(DrawCall::Kind::Ellipse);
     c.rect = box;
     c.pen = pen;
     c.brush = brush;
-    calls.push_back(c);
   }
   void DrawTextCentered(const Rect& box, const std::string& text, const Font& font,
                         ColorRef color) override {
-    DrawCall c;
-    c.kind = DrawCall::Kind::TextCentered;
+    DrawCall& c = AddText(DrawCall::Kind::TextCentered, text, font, color);
     c.rect = box;
-    c.text = text;
-    c.font = font;
-    c.brush = color;
-    calls.push_back(c);
   }
   void DrawTextAt(Point origin, const std::string& text, const Font& font, ColorRef color) override {
-    DrawCall c;
-    c.kind = DrawCall::Kind::TextAt;
+    DrawCall& c = AddText(DrawCall::Kind::TextAt, text, font, color);
     c.from = origin;
+  }
+
+ private:
+  DrawCall& Add(DrawCall::Kind kind) {
+    calls.emplace_back();
+    calls.back().kind = kind;
+    return calls.back();
+  }
+  DrawCall& AddText(DrawCall::Kind kind, const std::string& text, const Font& font, ColorRef color) {
+    DrawCall& c = Add(kind);
     c.text = text;
     c.font = font;
     c.brush = color;
-    calls.push_back(c);
+    return c;
   }
 };
 

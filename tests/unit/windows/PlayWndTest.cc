@@ -9,6 +9,7 @@
 #include "common/DebugLog.h"
 #include "platform/display/headless/HeadlessDisplay.h"
 #include "service/protocol/IEvent.h"
+#include "NoWaits.h"
 #include "service/windows/CPlayWnd.h"
 #include "service/windows/WndObjManager.h"
 
@@ -83,11 +84,7 @@ class RecordingEvents : public IEvent {
 class PlayWndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CPlayWnd::SetFollowTimerEnabled(false);
-    WndTimings t;
-    t.attachRetryMs = t.walkStepMs = t.paneCountSettleMs = t.arrangePaintMs = t.reattachSettleMs = 0;
-    t.noResourcePeriodMs = 5;
-    SetWndTimings(t);
+    UseNoWaits(5);
     SetDisplay(&m_display);
     SetDebugLogSink([this](const std::string& line) {
       std::lock_guard<std::mutex> lock(m_logMutex);

@@ -2,6 +2,7 @@
 
 #include <deque>
 
+#include "NoWaits.h"
 #include "platform/system/ResourceUsage.h"
 #include "service/protocol/ResourceGuard.h"
 #include "service/windows/CPlayWnd.h"
@@ -18,9 +19,7 @@ class ResourceGuardTest : public ::testing::Test {
                    auto v = Next(m_mem);
                    return v ? std::optional<int>(static_cast<int>(*v)) : std::nullopt;
                  }}) {
-    WndTimings t;
-    t.paneCountSettleMs = t.arrangePaintMs = 0;
-    SetWndTimings(t);
+    UseNoWaits();
     m_sessions.Add(3, "{A}");
     CSession& b = m_sessions.Add(5, "{B}");
     // A group never attached still keeps its pane marks.

@@ -1,6 +1,7 @@
 // The page's window commands through the dispatcher, on the headless display.
 #include <gtest/gtest.h>
 
+#include "NoWaits.h"
 #include "platform/display/headless/HeadlessDisplay.h"
 #include "service/protocol/CommandDispatcher.h"
 #include "service/protocol/EventRouter.h"
@@ -22,11 +23,7 @@ class WindowCommandsTest : public ::testing::Test {
         m_context{m_sessions.m_table, m_router, m_writer, m_dialogOpen, m_folder.File("config.ini"), m_folder.Path()},
         m_dispatcher(m_context),
         m_session(m_sessions.Add(kSocket, kId)) {
-    CPlayWnd::SetFollowTimerEnabled(false);
-    WndTimings t;
-    t.attachRetryMs = t.walkStepMs = t.paneCountSettleMs = t.arrangePaintMs = t.reattachSettleMs = 0;
-    t.createReplyMs = 0;
-    SetWndTimings(t);
+    UseNoWaits();
     SetDisplay(&m_display);
     m_browser = m_display.CreateForeignWindow("Page " + kId + " - Firefox", "Navigator", MakeRect(100, 50, 1000, 800));
   }
