@@ -211,6 +211,18 @@ TEST_F(PlayWndTest, FourPaneLayoutPlacesPanesAndPaintsFrames) {
   EXPECT_EQ(drawn[4].from, (Point{0, 0}));
   EXPECT_EQ(drawn[4].to, (Point{0, 240}));
   EXPECT_EQ(m_group->PaneStates(), (std::map<int, int>{{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
+
+  // A pane whose channel stopped paints its background again, once.
+  WindowId pane1 = m_group->Pane(1);
+  m_display.ClearDrawCalls(pane1);
+  m_group->Refresh(1);
+  m_display.Flush(pane1);
+  auto filled = m_display.State(pane1)->drawCalls;
+  ASSERT_EQ(filled.size(), 1u);
+  EXPECT_EQ(filled[0].rect, (Rect{0, 0, 319, 239}));
+  m_display.Invalidate(pane1);
+  m_display.Flush(pane1);
+  EXPECT_EQ(m_display.State(pane1)->drawCalls.size(), 1u);
 }
 
 TEST_F(PlayWndTest, SinglePaneShowsPaneZeroOrTheSelectedOneWithoutHighlight) {
