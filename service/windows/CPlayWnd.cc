@@ -56,6 +56,7 @@ CPlayWnd::CPlayWnd(const std::string& wndColor, const std::string& borderColor,
   for (int i = 0; i < kPanes; ++i) {
     m_pane[i] = 0;
     m_paneWidth[i] = m_paneHeight[i] = m_paneDirty[i] = 0;
+    m_paneRepaint[i] = false;
   }
   // One follow timer for the process, from the first group on.
   std::call_once(g_classesRegistered, [] {
@@ -168,12 +169,14 @@ void CPlayWnd::Refresh(int index) {
     return;
   }
   if (index < 0 || index >= kPanes) return;
-  m_paneRepaint = true;
+  m_paneRepaint[index] = true;
   if (WindowId pane = m_pane[index]) display->Invalidate(pane);
 }
 
 void CPlayWnd::RequestPaneRepaint(WindowId pane) {
-  m_paneRepaint = true;
+  int index = PaneIndexOf(pane);
+  if (index < 0) return;
+  m_paneRepaint[index] = true;
   if (auto* display = GetDisplay()) display->Invalidate(pane);
 }
 

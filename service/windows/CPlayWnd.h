@@ -129,7 +129,6 @@ class CPlayWnd {
   std::atomic<bool> m_hiddenByLock{false};
   std::atomic<int> m_fullScreenCount{0};
   std::atomic<bool> m_mouseDown{false};
-  std::atomic<bool> m_paneRepaint{false};
   std::atomic<int> m_offsetX{0}, m_offsetY{0}, m_bodyHeight{0};
   std::atomic<int> m_savedWidth{0}, m_savedHeight{0};
   std::atomic<int> m_monitorLeft{0}, m_monitorTop{0};
@@ -165,6 +164,8 @@ class CPlayWnd {
   std::array<std::atomic<int>, kPanes> m_paneWidth{};
   std::array<std::atomic<int>, kPanes> m_paneHeight{};
   std::array<std::atomic<int>, kPanes> m_paneDirty{};
+  // One flag per pane, so that another pane's paint cannot take a pane's repaint request.
+  std::array<std::atomic<bool>, kPanes> m_paneRepaint{};
   platform::display::Rect m_lastHighlight;  // window thread
   DragRect m_drag;                          // window thread, or the full-screen thread
   std::mutex m_zoomMutex;

@@ -196,14 +196,13 @@ void CPlayWnd::PaneProc(const WindowEvent& e) {
     case WindowEvent::Kind::Destroy:
       if (display) display->PostQuit();
       break;
-    case WindowEvent::Kind::Paint:
-      if (m_paneRepaint) {
-        int index = PaneIndexOf(e.window);
-        if (index < 0) index = 0;
+    case WindowEvent::Kind::Paint: {
+      int index = PaneIndexOf(e.window);
+      if (index < 0) index = 0;
+      if (m_paneRepaint[index].exchange(false))
         e.canvas->FillRect(Rect{0, 0, m_paneWidth[index], m_paneHeight[index]}, m_background);
-        m_paneRepaint = false;
-      }
       break;
+    }
     case WindowEvent::Kind::Mouse:
       OnPaneMouse(PaneIndexOf(e.window), e.action, e.x, e.y);
       break;
