@@ -3,14 +3,16 @@
 #include "service/protocol/CommandKeys.h"
 
 namespace {
-struct PlayParam {
-  int32_t videoCoder, audioCoder, frameRate, bitRate, width, height;
-};
-
-PlayParam ReadPlayParam(const KeyReader& owner) {
+// Coders and sizes of a stream into a request or a multi-play item.
+template <class Target>
+void ReadPlayParam(const KeyReader& owner, Target& t) {
   KeyReader p = owner.Object("playParam");
-  return {p.Int("videoCoder"), p.Int("audioCoder"), p.Int("frameRate"),
-          p.Int("bitRate"),    p.Int("width"),      p.Int("height")};
+  t.videoCoder = p.Int("videoCoder");
+  t.audioCoder = p.Int("audioCoder");
+  t.frameRate = p.Int("frameRate");
+  t.bitRate = p.Int("bitRate");
+  t.videoWidth = p.Int("width");
+  t.videoHeight = p.Int("height");
 }
 
 void StartPlay(const KeyReader& root, CommandRequest& r) {
@@ -18,13 +20,7 @@ void StartPlay(const KeyReader& root, CommandRequest& r) {
   KeyReader rj = RequestData(ReadRequestJson(data, r));
   r.url = data.String("url");
   r.wndIndex = data.Int("wndIndex");
-  PlayParam p = ReadPlayParam(data);
-  r.videoCoder = p.videoCoder;
-  r.audioCoder = p.audioCoder;
-  r.frameRate = p.frameRate;
-  r.bitRate = p.bitRate;
-  r.videoWidth = p.width;
-  r.videoHeight = p.height;
+  ReadPlayParam(data, r);
   r.channel = rj.OptInt("channel").value_or(0);
   r.speed = rj.OptInt("speed");
   r.sessionID = rj.String("sessionID");
@@ -46,13 +42,7 @@ void StartMultiPlay(const KeyReader& root, CommandRequest& r) {
     MultiPlayItem item;
     item.requestJson = WriteCompactJson(e.Value("requestJson"));
     item.wndIndex = e.Int("wndIndex");
-    PlayParam p = ReadPlayParam(e);
-    item.videoCoder = p.videoCoder;
-    item.audioCoder = p.audioCoder;
-    item.frameRate = p.frameRate;
-    item.bitRate = p.bitRate;
-    item.videoWidth = p.width;
-    item.videoHeight = p.height;
+    ReadPlayParam(e, item);
     item.dxva = e.OptBool("dxva").value_or(false);
     r.multiPlay.push_back(std::move(item));
   });

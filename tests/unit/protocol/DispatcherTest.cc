@@ -20,7 +20,7 @@ class DispatcherTest : public ::testing::Test {
   DispatcherTest()
       : m_router(m_sessions.m_table, m_writer),
         m_context{m_sessions.m_table, m_router, m_writer, m_dialogOpen, m_folder.File("config.ini"),
-                  m_folder.Path()},
+                  m_folder.Path().string()},
         m_dispatcher(m_context),
         m_session(m_sessions.Add(kSocket, kId)) {}
   ~DispatcherTest() override { platform::system::SetShellHooks({}); }

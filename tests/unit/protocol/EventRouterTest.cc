@@ -2,6 +2,7 @@
 
 #include "ProtocolFixture.h"
 #include "service/media/PlayChannel.h"
+#include "service/protocol/ChannelLookup.h"
 #include "service/protocol/EventRouter.h"
 
 namespace {
@@ -81,6 +82,21 @@ TEST_F(EventRouterTest, ResourceNoticeReachesEveryOpenSession) {
   EXPECT_EQ(m_writer.m_sent[0].text,
             R"({"cmd":"notice","data":{"errorCode":1,"wndIndex":-1,"channel":-1},"sequence":"","uuid":"{A}"})");
   EXPECT_EQ(m_writer.m_sent[1].uuid, "{B}");
+}
+
+TEST(ChannelLookupTest, CameraChannelsSelectInPaneOrder) {
+  SessionsHolder sessions;
+  CSession& session = sessions.Add(1, "{S}");
+  session.m_channels[7] = new StartedChannel("a", 2, 7);
+  session.m_channels[3] = new StartedChannel("b", 2, 3);
+  session.m_channels[5] = new StartedChannel("c", -2, 5);
+  EXPECT_EQ(ChannelOfCamera(session, 2), session.m_channels[3]);
+  EXPECT_EQ(ChannelOfCamera(session, -2), session.m_channels[5]);
+  EXPECT_EQ(ChannelOfPane(session, 4), nullptr);
+  EXPECT_EQ(CameraChannelOfPane(session, 7), 2);
+  EXPECT_EQ(CameraChannelOfPane(session, 4), -1);
+  for (int c : {-2, -1, 64, 70}) EXPECT_FALSE(IsCameraChannel(c)) << c;
+  for (int c : {0, 63}) EXPECT_TRUE(IsCameraChannel(c)) << c;
 }
 
 }  // namespace

@@ -2,13 +2,11 @@
 // Sessions without sockets: a connection table holding sessions and a writer that records what
 // would have been sent.
 #include <atomic>
-#include <filesystem>
-#include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "service/protocol/SessionTable.h"
+#include "tests/support/TempFolder.h"
 
 class RecordingWriter : public IConnectionWriter {
  public:
@@ -38,23 +36,4 @@ class SessionsHolder {
     return *session;
   }
   SessionTable m_table;
-};
-
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempFolder {
- public:
-  TempFolder() {
-    std::random_device rd;
-    m_path = std::filesystem::temp_directory_path() / ("nimbrel-test-" + std::to_string(rd()) + std::to_string(rd()));
-    std::filesystem::create_directories(m_path);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-  }
-  std::string Path() const { return m_path.string(); }
-  std::string File(const std::string& name) const { return (m_path / name).string(); }
-
- private:
-  std::filesystem::path m_path;
 };

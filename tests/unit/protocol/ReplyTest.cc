@@ -26,8 +26,6 @@ TEST(BuildReplyTextTest, WritesEachFamilyInOrder) {
        R"({"errorCode":0,"localConfig":{"savePath":"/h"}})"},
       {"getLocalConfig", [](CommandReply& r) { r.recordFilePath = "a"; r.clipsPlaybackPath = "e"; },
        R"({"errorCode":0,"localConfig":{"recordFilePath":"a","downloadFilePath":"","captureLivePath":"","capturePlaybackPath":"","clipsPlaybackPath":"e"}})"},
-      {"browseFilePath", [](CommandReply& r) { r.path = "C:\\x"; }, R"({"errorCode":0,"filePath":"C:\\x"})"},
-      {"downloadStartTime", [](CommandReply& r) { r.startTime = "t"; }, R"({"errorCode":0,"startTime":"t"})"},
       {"playbackFileEnd", [](CommandReply& r) { r.stopTime = "s"; r.wndIndex = 3; },
        R"({"errorCode":0,"stopTime":"s","wndIndex":3})"},
       {"downloadProgress", [](CommandReply& r) { r.progress = 100; }, R"({"errorCode":0,"progress":100})"},
@@ -41,14 +39,10 @@ TEST(BuildReplyTextTest, WritesEachFamilyInOrder) {
       {"getDigitalZoom", [](CommandReply& r) { r.coordinateX = NAN; r.coordinateY = INFINITY; },
        R"({"errorCode":0,"coordinateX":0.0,"coordinateY":0.0})"},
       {"searchRecordFile", [](CommandReply&) {}, R"({"errorCode":0,"param":"{}"})"},
-      {"startPtzControl", [](CommandReply& r) { r.param = "[1]"; }, R"({"errorCode":0,"param":"[1]"})"},
-      {"createWnd", [](CommandReply& r) { r.browser = "chrome"; }, R"({"errorCode":0,"browser":"chrome"})"},
-      {"getProcessIsAdmin", [](CommandReply&) {}, R"({"errorCode":0,"isAdministrator":false})"},
       {"startTalk", [](CommandReply& r) { r.errorCode = -2; r.channel = -2; }, R"({"errorCode":-2,"channel":-2})"},
       {"searchDevice", [](CommandReply& r) { r.device.userName = "not written without ip"; }, R"({"errorCode":0})"},
       {"searchDevice", [](CommandReply& r) { r.device.ip = "10.0.0.2"; r.device.httpPort = 80; r.alreadyLogin = true; },
        R"({"errorCode":0,"alreadyLogin":true,"param":{"ip":"10.0.0.2","netMask":"","gateway":"","dns1":"","dns2":"","mac":"","dhcp":0,"devName":"","httpPort":80,"rtspPort":0,"tcpPort":0,"playbackPort":0,"privatePort":0,"channelNum":0,"platformType":0,"devType":"","softwareVersion":"","firmwareVersion":"","serialNumber":"","userName":"","password":""}})"},
-      {"loginDevice", [](CommandReply& r) { r.sessionId = "x"; }, R"({"errorCode":0,"sessionId":"x"})"},
       {"somethingElse", [](CommandReply& r) { r.version = "v"; r.wndIndex = 3; }, R"({"errorCode":0})"},
   };
   for (const ReplyCase& c : cases) {

@@ -2,25 +2,16 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "service/settings/LocalSettings.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
 class LocalSettingsTest : public ::testing::Test {
  protected:
-  LocalSettingsTest() {
-    std::random_device rd;
-    m_folder = std::filesystem::temp_directory_path() / ("nimbrel-settings-" + std::to_string(rd()));
-    std::filesystem::create_directories(m_folder);
-  }
-  ~LocalSettingsTest() override {
-    std::error_code ec;
-    std::filesystem::remove_all(m_folder, ec);
-  }
-  std::string FilePath() const { return (m_folder / "Nimbrel.json").string(); }
+  std::string FilePath() const { return m_temp.File("Nimbrel.json"); }
   void WriteFile(const std::string& text) { std::ofstream(FilePath(), std::ios::binary) << text; }
   std::string ReadFile() const {
     std::ifstream in(FilePath(), std::ios::binary);
@@ -30,7 +21,8 @@ class LocalSettingsTest : public ::testing::Test {
   }
   LocalSettings Settings() const { return LocalSettings(m_folder.string(), "/home/u", '/'); }
 
-  std::filesystem::path m_folder;
+  TempFolder m_temp;
+  const std::filesystem::path& m_folder = m_temp.Path();
 };
 
 const char kNvrEntry[] =

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "platform/system/Shell.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -13,17 +13,12 @@ namespace {
 class ShellTest : public ::testing::Test {
  protected:
   ShellTest() {
-    std::random_device rd;
-    m_bin = std::filesystem::temp_directory_path() / ("nimbrel-shell-" + std::to_string(rd()));
-    std::filesystem::create_directories(m_bin);
     const char* path = std::getenv("PATH");
     m_oldPath = path ? path : "";
     setenv("PATH", m_bin.c_str(), 1);
   }
   ~ShellTest() override {
     setenv("PATH", m_oldPath.c_str(), 1);
-    std::error_code ec;
-    std::filesystem::remove_all(m_bin, ec);
   }
   void Program(const std::string& name, const std::string& script) {
     std::filesystem::path file = m_bin / name;
@@ -31,7 +26,8 @@ class ShellTest : public ::testing::Test {
     std::filesystem::permissions(file, std::filesystem::perms::owner_all);
   }
 
-  std::filesystem::path m_bin;
+  TempFolder m_temp;
+  const std::filesystem::path& m_bin = m_temp.Path();
   std::string m_oldPath;
 };
 
