@@ -1,7 +1,8 @@
 #pragma once
 // Tells every page when the machine stays short of processor or memory, and marks the panes of
 // every window group so they show "NO RESOURCE" while they have no video. CheckResource runs every
-// 2 s on the timer thread (the host calls it: server.SetResourceCheck([&] { guard.CheckResource(); })).
+// 2 s on the timer thread: the host's server hands it to its timer with
+//   SetResourceCheck(MakeResourceCheck(m_sessions, *m_events));
 #include <functional>
 #include <optional>
 
@@ -31,3 +32,7 @@ class ResourceGuard {
   Samplers m_samplers;
   int m_lowResourceCount = 0;  // timer thread only
 };
+
+// The resource guard over the service's sessions, as the timer callback. `events` is the
+// service's EventRouter (an empty callback otherwise).
+std::function<void()> MakeResourceCheck(SessionTable& sessions, IEvent& events);
