@@ -34,10 +34,7 @@ class HeadlessDisplay::RecordingCanvas : public ICanvas {
   }
   void DrawRectangle(const Rect& rect, const std::optional<Pen>& pen,
                      const std::optional<ColorRef>& brush) override {
-    DrawCall& c = Add(DrawCall::Kind::Rectangle);
-    c.rect = rect;
-    c.pen = pen;
-    c.brush = brush;
+    AddShape(DrawCall::Kind::Rectangle, rect, pen, brush);
   }
   void DrawLine(Point from, Point to, const Pen& pen) override {
     DrawCall& c = Add(DrawCall::Kind::Line);
@@ -47,10 +44,7 @@ class HeadlessDisplay::RecordingCanvas : public ICanvas {
   }
   void DrawEllipse(const Rect& box, const std::optional<Pen>& pen,
                    const std::optional<ColorRef>& brush) override {
-    DrawCall& c = Add(DrawCall::Kind::Ellipse);
-    c.rect = box;
-    c.pen = pen;
-    c.brush = brush;
+    AddShape(DrawCall::Kind::Ellipse, box, pen, brush);
   }
   void DrawTextCentered(const Rect& box, const std::string& text, const Font& font,
                         ColorRef color) override {
@@ -67,6 +61,13 @@ class HeadlessDisplay::RecordingCanvas : public ICanvas {
     calls.emplace_back();
     calls.back().kind = kind;
     return calls.back();
+  }
+  void AddShape(DrawCall::Kind kind, const Rect& rect, const std::optional<Pen>& pen,
+                const std::optional<ColorRef>& brush) {
+    DrawCall& c = Add(kind);
+    c.rect = rect;
+    c.pen = pen;
+    c.brush = brush;
   }
   DrawCall& AddText(DrawCall::Kind kind, const std::string& text, const Font& font, ColorRef color) {
     DrawCall& c = Add(kind);
