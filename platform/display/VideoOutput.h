@@ -22,7 +22,8 @@ class IVideoOutput {
   virtual bool GetClientSize(WindowId window, int* width, int* height) = 0;
   // Shows `frame` (already scaled to the client size) at the window's origin. Before the picture
   // becomes visible `overlay` (when set) is called with the backend's canvas, as a void*, so the
-  // caller can draw marks over the video. False when the window does not exist.
+  // caller can draw marks over the video (the pointer is a platform::display::ICanvas*, see
+  // Display.h). False when the window does not exist.
   virtual bool Present(WindowId window, const VideoFrameView& frame,
                        const std::function<void(void* canvas)>& overlay) = 0;
   virtual ~IVideoOutput() = default;

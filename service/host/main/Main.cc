@@ -4,10 +4,12 @@
 
 #include "platform/system/CrashHandler.h"
 #include "service/host/WsServer.h"
+#include "service/windows/WindowSystem.h"
 
 int main() {
   platform::system::InstallCrashHandler();
   platform::system::IgnoreBrokenPipe();
+  StartWindowSystem();
   WsServer server;
   std::thread serverThread([&server] { server.Run(); });
   serverThread.join();

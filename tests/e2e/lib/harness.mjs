@@ -126,11 +126,13 @@ export function pixel(img, x, y) {
   return [img.data[i], img.data[i + 1], img.data[i + 2]];
 }
 
-// Bounding box {x, y, w, h, count} of the pixels that satisfy pred([r,g,b]), or null.
-export function bbox(img, pred) {
+// Bounding box {x, y, w, h, count} of the pixels that satisfy pred([r,g,b]), or null; only
+// pixels inside `area` ({x, y, w, h}, default the whole image) are looked at.
+export function bbox(img, pred, area = { x: 0, y: 0, w: img.width, h: img.height }) {
   let x0 = Infinity, y0 = Infinity, x1 = -1, y1 = -1, count = 0;
-  for (let y = 0; y < img.height; y++) {
-    for (let x = 0; x < img.width; x++) {
+  const yEnd = Math.min(img.height, area.y + area.h), xEnd = Math.min(img.width, area.x + area.w);
+  for (let y = Math.max(0, area.y); y < yEnd; y++) {
+    for (let x = Math.max(0, area.x); x < xEnd; x++) {
       if (!pred(pixel(img, x, y))) continue;
       count++;
       if (x < x0) x0 = x;

@@ -95,8 +95,6 @@ TEST_F(DispatcherTest, AnswersCommandsWithoutWorkToDo) {
        Reply("downloadPicture", R"({"errorCode":0})")},
       // Without window groups and channels yet.
       {R"({"cmd":"getSelectWndIndex"})", Reply("getSelectWndIndex", R"({"errorCode":0,"wndIndex":-1,"channel":-1})")},
-      {R"({"cmd":"createWnd","data":{"rect":{"left":0,"top":0,"width":9,"height":9}}})",
-       Reply("createWnd", R"({"errorCode":0,"browser":""})")},
       {R"({"cmd":"startPlay","data":{"url":"u","wndIndex":1,"playParam":{"videoCoder":1,"audioCoder":2,"frameRate":25,"bitRate":0,"width":1,"height":1},"requestJson":{"data":{"sessionID":"s"}}}})",
        Reply("startPlay", R"({"errorCode":-1})")},
       {R"({"cmd":"seekPlayBack","data":{"wndIndex":2,"requestJson":{"data":{"seekTime":"77"}}}})",

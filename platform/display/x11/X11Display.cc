@@ -1,0 +1,662 @@
+#include "platform/display/x11/X11Display.h"
+
+#include <X11/Xatom.h>
+#include <X11/keysym.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/extensions/shape.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/display/x11/X11Internal.h"
+
+namespace platform::display {
+
+namespace {
+
+thread_local int t_lastError = 0;
+
+int IgnoreError(::Display*, XErrorEvent* e) {
+  // Windows of other programs vanish at any time; a failed request is reported by its caller's
+  // check, never by ending the process.
+  t_lastError = e->error_code ? e->error_code : 1;
+  return 0;
+}
+
+std::atomic<int> g_generation{0};
+thread_local std::map<int, std::unique_ptr<X11Connection>> t_connections;
+
+constexpr long kInputMask = ExposureMask | StructureNotifyMask | KeyPressMask | ButtonPressMask |
+                            ButtonReleaseMask | PointerMotionMask | LeaveWindowMask;
+constexpr Time kDoubleClickMs = 500;
+constexpr int kDoubleClickSlop = 4;
+
+int Positive(int v) { return v > 0 ? v : 1; }
+
+std::string ReadTextProperty(::Display* dpy, ::Window w, Atom property, Atom type) {
+  Atom actualType;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  std::string out;
+  if (XGetWindowProperty(dpy, w, property, 0, 1024, False, type, &actualType, &format, &count, &after,
+                         &data) == Success &&
+      data) {
+    if (format == 8) out.assign(reinterpret_cast<char*>(data), count);
+    XFree(data);
+  }
+  return out;
+}
+
+std::vector<::Window> ReadWindowList(::Display* dpy, ::Window w, Atom property) {
+  Atom actualType;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  std::vector<::Window> out;
+  if (XGetWindowProperty(dpy, w, property, 0, 65536, False, XA_WINDOW, &actualType, &format, &count,
+                         &after, &data) == Success &&
+      data) {
+    if (format == 32) {
+      auto* ids = reinterpret_cast<unsigned long*>(data);
+      out.assign(ids, ids + count);
+    }
+    XFree(data);
+  }
+  return out;
+}
+
+void SendClientMessage(::Display* dpy, ::Window w, Atom type) {
+  XEvent ev{};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = w;
+  ev.xclient.message_type = type;
+  ev.xclient.format = 32;
+  // No event mask: the event goes to the client that created the window, its owner's loop.
+  XSendEvent(dpy, w, False, 0, &ev);
+  XFlush(dpy);
+}
+
+}  // namespace
+
+int& LastX11Error() { return t_lastError; }
+
+X11Connection::~X11Connection() {
+  if (!dpy) return;
+  if (shmImage) {
+    XShmDetach(dpy, &shm);
+    XDestroyImage(shmImage);
+    shmdt(shm.shmaddr);
+  }
+  if (scratch) XFreePixmap(dpy, scratch);
+  for (auto& [key, font] : fonts) XFreeFont(dpy, font);
+  if (gc) XFreeGC(dpy, gc);
+  XCloseDisplay(dpy);
+}
+
+unsigned long X11Connection::Pixel(ColorRef color) const {
+  auto place = [](unsigned long mask, int value) -> unsigned long {
+    if (mask == 0) return 0;
+    int shift = 0;
+    while (!((mask >> shift) & 1)) ++shift;
+    int bits = 0;
+    while ((mask >> (shift + bits)) & 1) ++bits;
+    unsigned long v = bits >= 8 ? (static_cast<unsigned long>(value) << (bits - 8))
+                                : (static_cast<unsigned long>(value) >> (8 - bits));
+    return (v << shift) & mask;
+  };
+  return place(visual->red_mask, RedOf(color)) | place(visual->green_mask, GreenOf(color)) |
+         place(visual->blue_mask, BlueOf(color));
+}
+
+XFontStruct* X11Connection::LoadFont(const Font& font) {
+  long key = static_cast<long>(font.height) * 10000 + font.weight;
+  auto it = fonts.find(key);
+  if (it != fonts.end()) return it->second;
+  const char* weight = font.weight >= 600 ? "bold" : "medium";
+  std::string candidates[] = {
+      "-*-helvetica-" + std::string(weight) + "-r-normal--" + std::to_string(font.height) + "-*-*-*-*-*-iso8859-1",
+      "-*-*-" + std::string(weight) + "-r-normal--" + std::to_string(font.height) + "-*-*-*-*-*-iso8859-1",
+      font.height >= 18 ? "10x20" : "fixed",
+      "fixed"};
+  XFontStruct* loaded = nullptr;
+  for (const auto& name : candidates)
+    if ((loaded = XLoadQueryFont(dpy, name.c_str()))) break;
+  fonts[key] = loaded;
+  return loaded;
+}
+
+X11Connection* X11Display::Impl::OpenConnection() {
+  ::Display* dpy = XOpenDisplay(name.empty() ? nullptr : name.c_str());
+  if (!dpy) return nullptr;
+  auto conn = std::make_unique<X11Connection>();
+  conn->dpy = dpy;
+  conn->screen = DefaultScreen(dpy);
+  conn->root = RootWindow(dpy, conn->screen);
+  conn->visual = DefaultVisual(dpy, conn->screen);
+  conn->depth = DefaultDepth(dpy, conn->screen);
+  conn->gc = XCreateGC(dpy, conn->root, 0, nullptr);
+  conn->paintAtom = XInternAtom(dpy, "_NIMBREL_PAINT", False);
+  conn->destroyAtom = XInternAtom(dpy, "_NIMBREL_DESTROY", False);
+  X11Connection* raw = conn.get();
+  t_connections[generation] = std::move(conn);
+  return raw;
+}
+
+X11Connection& X11Display::Impl::Conn() {
+  auto it = t_connections.find(generation);
+  if (it != t_connections.end()) return *it->second;
+  X11Connection* conn = OpenConnection();
+  if (!conn) {
+    // The server went away after start-up; Xlib ends the process on its next I/O error anyway.
+    std::abort();
+  }
+  return *conn;
+}
+
+std::unique_ptr<X11Display> X11Display::Open(const std::string& displayName) {
+  XSetErrorHandler(IgnoreError);
+  auto impl = std::make_unique<Impl>();
+  impl->name = displayName;
+  impl->generation = ++g_generation;
+  if (!impl->OpenConnection()) return nullptr;
+  return std::unique_ptr<X11Display>(new X11Display(std::move(impl)));
+}
+
+X11Display::X11Display(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) { SetVideoOutput(this); }
+
+X11Display::~X11Display() {
+  if (GetVideoOutput() == this) SetVideoOutput(nullptr);
+  t_connections.erase(m_impl->generation);
+}
+
+void X11Display::Sync() { XSync(m_impl->Conn().dpy, False); }
+
+std::optional<ColorRef> X11Display::ScreenPixel(int x, int y) {
+  X11Connection& c = m_impl->Conn();
+  XImage* image = XGetImage(c.dpy, c.root, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (!image) return std::nullopt;
+  unsigned long p = XGetPixel(image, 0, 0);
+  XDestroyImage(image);
+  XColor color;
+  color.pixel = p;
+  XQueryColor(c.dpy, DefaultColormap(c.dpy, c.screen), &color);
+  return MakeColor(color.red >> 8, color.green >> 8, color.blue >> 8);
+}
+
+std::vector<TopLevelWindow> X11Display::ListTopLevelWindows() {
+  X11Connection& c = m_impl->Conn();
+  std::vector<::Window> order =
+      ReadWindowList(c.dpy, c.root, XInternAtom(c.dpy, "_NET_CLIENT_LIST_STACKING", False));
+  if (order.empty()) {
+    ::Window rootRet, parentRet, *children = nullptr;
+    unsigned int n = 0;
+    if (XQueryTree(c.dpy, c.root, &rootRet, &parentRet, &children, &n) && children) {
+      order.assign(children, children + n);
+      XFree(children);
+    }
+  }
+  std::reverse(order.begin(), order.end());  // the server lists bottom first
+  std::vector<TopLevelWindow> out;
+  for (::Window w : order) {
+    auto rect = GetWindowRect(w);
+    if (!rect) continue;
+    TopLevelWindow t;
+    t.id = w;
+    t.rect = *rect;
+    t.caption = GetCaption(w).value_or("");
+    t.className = GetClassName(w).value_or("");
+    t.visible = IsVisible(w);
+    out.push_back(t);
+  }
+  return out;
+}
+
+std::vector<WindowId> X11Display::ListChildren(WindowId parent) {
+  X11Connection& c = m_impl->Conn();
+  ::Window rootRet, parentRet, *children = nullptr;
+  unsigned int n = 0;
+  std::vector<WindowId> out;
+  if (XQueryTree(c.dpy, parent, &rootRet, &parentRet, &children, &n) && children) {
+    for (unsigned int i = n; i > 0; --i) out.push_back(children[i - 1]);
+    XFree(children);
+  }
+  return out;
+}
+
+std::optional<Rect> X11Display::GetWindowRect(WindowId window) {
+  X11Connection& c = m_impl->Conn();
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(c.dpy, window, &a)) return std::nullopt;
+  int x = 0, y = 0;
+  ::Window child;
+  if (!XTranslateCoordinates(c.dpy, window, c.root, 0, 0, &x, &y, &child)) return std::nullopt;
+  int width = a.width, height = a.height;
+  {
+    // Our windows may be asked for a zero size, which X cannot hold; report what was asked.
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    auto it = m_impl->windows.find(window);
+    if (it != m_impl->windows.end()) {
+      width = it->second.rect.Width();
+      height = it->second.rect.Height();
+    }
+  }
+  return MakeRect(x, y, width, height);
+}
+
+std::optional<std::string> X11Display::GetCaption(WindowId window) {
+  X11Connection& c = m_impl->Conn();
+  std::string name = ReadTextProperty(c.dpy, window, XInternAtom(c.dpy, "_NET_WM_NAME", False),
+                                      XInternAtom(c.dpy, "UTF8_STRING", False));
+  if (!name.empty()) return name;
+  char* fetched = nullptr;
+  if (XFetchName(c.dpy, window, &fetched) && fetched) {
+    name = fetched;
+    XFree(fetched);
+  }
+  return name;
+}
+
+std::optional<std::string> X11Display::GetClassName(WindowId window) {
+  X11Connection& c = m_impl->Conn();
+  XClassHint hint{};
+  if (!XGetClassHint(c.dpy, window, &hint)) return std::string();
+  std::string out = hint.res_class ? hint.res_class : "";
+  if (hint.res_name) XFree(hint.res_name);
+  if (hint.res_class) XFree(hint.res_class);
+  return out;
+}
+
+bool X11Display::IsVisible(WindowId window) {
+  X11Connection& c = m_impl->Conn();
+  XWindowAttributes a;
+  return XGetWindowAttributes(c.dpy, window, &a) && a.map_state == IsViewable;
+}
+
+namespace {
+
+::Window CreateWindowOn(X11Connection& c, ::Window parent, const Rect& rect, bool overrideRedirect) {
+  XSetWindowAttributes attrs{};
+  // Children have no background of their own: like windows that do not erase, they keep what
+  // their parent painted over them until they paint themselves (or video arrives).
+  attrs.background_pixmap = None;
+  attrs.background_pixel = BlackPixel(c.dpy, c.screen);
+  attrs.border_pixel = 0;
+  attrs.event_mask = kInputMask;
+  attrs.override_redirect = overrideRedirect ? True : False;
+  attrs.bit_gravity = ForgetGravity;
+  return XCreateWindow(c.dpy, parent, rect.left, rect.top, Positive(rect.Width()), Positive(rect.Height()),
+                       0, CopyFromParent, InputOutput, CopyFromParent,
+                       (parent == c.root ? CWBackPixel : CWBackPixmap) | CWBorderPixel | CWEventMask |
+                           CWOverrideRedirect | CWBitGravity,
+                       &attrs);
+}
+
+void SetUndecorated(X11Connection& c, ::Window w, const Rect& rect) {
+  struct {
+    unsigned long flags, functions, decorations;
+    long inputMode;
+    unsigned long status;
+  } motif = {2, 0, 0, 0, 0};
+  Atom motifAtom = XInternAtom(c.dpy, "_MOTIF_WM_HINTS", False);
+  XChangeProperty(c.dpy, w, motifAtom, motifAtom, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&motif), 5);
+  Atom states[] = {XInternAtom(c.dpy, "_NET_WM_STATE_SKIP_TASKBAR", False),
+                   XInternAtom(c.dpy, "_NET_WM_STATE_SKIP_PAGER", False)};
+  XChangeProperty(c.dpy, w, XInternAtom(c.dpy, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(states), 2);
+  XSizeHints hints{};
+  hints.flags = USPosition | USSize | PPosition | PSize;
+  hints.x = rect.left;
+  hints.y = rect.top;
+  hints.width = Positive(rect.Width());
+  hints.height = Positive(rect.Height());
+  XSetWMNormalHints(c.dpy, w, &hints);
+}
+
+}  // namespace
+
+WindowId X11Display::CreateContainer(WindowId owner, const Rect& rect, IWindowDelegate* delegate) {
+  X11Connection& c = m_impl->Conn();
+  ::Window w = CreateWindowOn(c, c.root, rect, false);
+  if (!w) return 0;
+  if (owner) XSetTransientForHint(c.dpy, w, owner);
+  SetUndecorated(c, w, rect);
+  XStoreName(c.dpy, w, "Caption");
+  XClassHint cls{const_cast<char*>("nimbrelsvc"), const_cast<char*>("WindowClass")};
+  XSetClassHint(c.dpy, w, &cls);
+  XFlush(c.dpy);
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  m_impl->windows[w] = X11Window{std::this_thread::get_id(), &c, delegate, 0, rect, 0, 0, 0, false, rect.Width(), rect.Height()};
+  return w;
+}
+
+WindowId X11Display::CreateChild(WindowId parent, const Rect& rect, IWindowDelegate* delegate) {
+  X11Connection& c = m_impl->Conn();
+  ::Window w = CreateWindowOn(c, parent, rect, false);
+  if (!w) return 0;
+  XMapWindow(c.dpy, w);
+  XFlush(c.dpy);
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  m_impl->windows[w] = X11Window{std::this_thread::get_id(), &c, delegate, parent, rect, 0, 0, 0, false, rect.Width(), rect.Height()};
+  return w;
+}
+
+WindowId X11Display::CreateTopmost(const Rect& rect, IWindowDelegate* delegate) {
+  X11Connection& c = m_impl->Conn();
+  ::Window w = CreateWindowOn(c, c.root, rect, true);
+  if (!w) return 0;
+  XFlush(c.dpy);
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  m_impl->windows[w] = X11Window{std::this_thread::get_id(), &c, delegate, 0, rect, 0, 0, 0, true, rect.Width(), rect.Height()};
+  return w;
+}
+
+bool X11Display::Move(WindowId window, const Rect& rect) {
+  X11Connection& c = m_impl->Conn();
+  {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    auto it = m_impl->windows.find(window);
+    if (it == m_impl->windows.end()) return false;
+    it->second.rect = rect;
+  }
+  LastX11Error() = 0;
+  XMoveResizeWindow(c.dpy, window, rect.left, rect.top, Positive(rect.Width()), Positive(rect.Height()));
+  XSync(c.dpy, False);
+  return LastX11Error() == 0;
+}
+
+bool X11Display::Show(WindowId window, bool show) {
+  X11Connection& c = m_impl->Conn();
+  bool topmost = false;
+  {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    auto it = m_impl->windows.find(window);
+    if (it == m_impl->windows.end()) return false;
+    topmost = it->second.topmost;
+  }
+  if (show) {
+    XMapWindow(c.dpy, window);
+    if (topmost) XRaiseWindow(c.dpy, window);
+  } else {
+    XUnmapWindow(c.dpy, window);
+  }
+  XFlush(c.dpy);
+  return true;
+}
+
+bool X11Display::Activate(WindowId window) {
+  X11Connection& c = m_impl->Conn();
+  XRaiseWindow(c.dpy, window);
+  XFlush(c.dpy);
+  return SetFocus(window);
+}
+
+bool X11Display::SetFocus(WindowId window) {
+  X11Connection& c = m_impl->Conn();
+  // Focusing a window that is not viewable is an error; it gets the focus when shown instead.
+  if (!IsVisible(window)) return false;
+  LastX11Error() = 0;
+  XSetInputFocus(c.dpy, window, RevertToParent, CurrentTime);
+  XSync(c.dpy, False);
+  return LastX11Error() == 0;
+}
+
+bool X11Display::SetRegion(WindowId window, const std::vector<Point>& polygon) {
+  X11Connection& c = m_impl->Conn();
+  LastX11Error() = 0;
+  if (polygon.empty()) {
+    XShapeCombineMask(c.dpy, window, ShapeBounding, 0, 0, None, ShapeSet);
+  } else {
+    std::vector<XPoint> points;
+    for (const auto& p : polygon) points.push_back(XPoint{static_cast<short>(p.x), static_cast<short>(p.y)});
+    Region region = XPolygonRegion(points.data(), static_cast<int>(points.size()), EvenOddRule);
+    XShapeCombineRegion(c.dpy, window, ShapeBounding, 0, 0, region, ShapeSet);
+    XDestroyRegion(region);
+  }
+  XSync(c.dpy, False);
+  return LastX11Error() == 0;
+}
+
+bool X11Display::Invalidate(WindowId window) {
+  X11Connection& c = m_impl->Conn();
+  {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    auto it = m_impl->windows.find(window);
+    if (it == m_impl->windows.end()) return false;
+    if (it->second.owner == std::this_thread::get_id()) {
+      c.invalid.insert(window);
+      return true;
+    }
+  }
+  SendClientMessage(c.dpy, window, c.paintAtom);
+  return true;
+}
+
+bool X11Display::Draw(WindowId window, const std::function<void(ICanvas&)>& draw) {
+  X11Connection& c = m_impl->Conn();
+  {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    if (m_impl->windows.count(window) == 0) return false;
+  }
+  X11Canvas canvas(c, window);
+  draw(canvas);
+  XFlush(c.dpy);
+  return true;
+}
+
+void X11Display::Destroy(WindowId window) {
+  X11Connection& c = m_impl->Conn();
+  std::vector<std::pair<::Window, IWindowDelegate*>> doomed;
+  {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    auto it = m_impl->windows.find(window);
+    if (it == m_impl->windows.end()) return;
+    if (it->second.owner != std::this_thread::get_id()) {
+      SendClientMessage(c.dpy, window, c.destroyAtom);
+      return;
+    }
+    // The window, then its children (the registry knows our windows' parents).
+    doomed.emplace_back(window, it->second.delegate);
+    for (size_t i = 0; i < doomed.size(); ++i)
+      for (auto& [id, w] : m_impl->windows)
+        if (w.parent == doomed[i].first) doomed.emplace_back(id, w.delegate);
+  }
+  for (auto& [w, d] : doomed)
+    if (d) d->OnDestroy(w);
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  for (auto& [w, d] : doomed) {
+    auto it = m_impl->windows.find(w);
+    if (it == m_impl->windows.end()) continue;
+    if (it->second.backing) XFreePixmap(c.dpy, it->second.backing);
+    c.invalid.erase(w);
+    m_impl->windows.erase(it);
+  }
+  XDestroyWindow(c.dpy, window);
+  XFlush(c.dpy);
+}
+
+bool X11Display::WatchSessionLock(WindowId, bool) {
+  // Lock notifications would come from logind over D-Bus, which this backend does not speak.
+  return false;
+}
+
+std::vector<Monitor> X11Display::ListMonitors() {
+  X11Connection& c = m_impl->Conn();
+  std::vector<Monitor> out;
+  int eventBase, errorBase;
+  if (XRRQueryExtension(c.dpy, &eventBase, &errorBase)) {
+    int n = 0;
+    XRRMonitorInfo* infos = XRRGetMonitors(c.dpy, c.root, True, &n);
+    for (int i = 0; infos && i < n; ++i) {
+      Monitor m;
+      m.id = static_cast<std::uintptr_t>(infos[i].name);
+      m.rect = m.workRect = MakeRect(infos[i].x, infos[i].y, infos[i].width, infos[i].height);
+      char* name = XGetAtomName(c.dpy, infos[i].name);
+      if (name) {
+        m.name = name;
+        XFree(name);
+      }
+      m.primary = infos[i].primary;
+      out.push_back(m);
+    }
+    if (infos) XRRFreeMonitors(infos);
+  }
+  if (out.empty()) {
+    Size s = DesktopSize();
+    out.push_back(Monitor{1, MakeRect(0, 0, s.width, s.height), MakeRect(0, 0, s.width, s.height), "screen", true});
+  }
+  return out;
+}
+
+Size X11Display::DesktopSize() {
+  X11Connection& c = m_impl->Conn();
+  return Size{DisplayWidth(c.dpy, c.screen), DisplayHeight(c.dpy, c.screen)};
+}
+
+Size X11Display::PrimaryScreenSize() {
+  for (const auto& m : ListMonitors())
+    if (m.primary) return Size{m.rect.Width(), m.rect.Height()};
+  return DesktopSize();
+}
+
+void X11Display::PostQuit() { m_impl->Conn().quit = true; }
+
+namespace {
+
+struct Dispatch {
+  IWindowDelegate* delegate = nullptr;
+  bool found = false;
+};
+
+}  // namespace
+
+void X11Display::RunLoop() {
+  X11Connection& c = m_impl->Conn();
+  c.quit = false;
+  auto delegateOf = [this](::Window w) {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    auto it = m_impl->windows.find(w);
+    return it == m_impl->windows.end() ? Dispatch{} : Dispatch{it->second.delegate, true};
+  };
+  auto paint = [this, &c](::Window w) {
+    IWindowDelegate* delegate = nullptr;
+    Pixmap backing = 0;
+    int width = 0, height = 0;
+    {
+      std::lock_guard<std::mutex> lock(m_impl->mutex);
+      auto it = m_impl->windows.find(w);
+      if (it == m_impl->windows.end()) return;
+      X11Window& win = it->second;
+      delegate = win.delegate;
+      width = Positive(win.rect.Width());
+      height = Positive(win.rect.Height());
+      if (!win.backing || win.backingWidth != width || win.backingHeight != height) {
+        if (win.backing) XFreePixmap(c.dpy, win.backing);
+        win.backing = XCreatePixmap(c.dpy, w, width, height, c.depth);
+        win.backingWidth = width;
+        win.backingHeight = height;
+        XSetForeground(c.dpy, c.gc, BlackPixel(c.dpy, c.screen));
+        XFillRectangle(c.dpy, win.backing, c.gc, 0, 0, width, height);
+      }
+      backing = win.backing;
+    }
+    if (!delegate) return;
+    X11Canvas canvas(c, backing);
+    delegate->OnPaint(w, canvas);
+    if (canvas.Drew()) {
+      // A parent's paint covers its children too (their video is drawn again by its renderer).
+      XSetSubwindowMode(c.dpy, c.gc, IncludeInferiors);
+      XCopyArea(c.dpy, backing, w, c.gc, 0, 0, width, height, 0, 0);
+      XSetSubwindowMode(c.dpy, c.gc, ClipByChildren);
+    }
+  };
+
+  while (!c.quit) {
+    if (XPending(c.dpy) == 0 && !c.invalid.empty()) {
+      auto invalid = std::move(c.invalid);
+      c.invalid.clear();
+      for (::Window w : invalid) {
+        paint(w);
+        if (c.quit) break;
+      }
+      XFlush(c.dpy);
+      continue;
+    }
+    XEvent ev;
+    XNextEvent(c.dpy, &ev);
+    ::Window w = ev.xany.window;
+    Dispatch d = delegateOf(w);
+    if (!d.found) continue;
+    switch (ev.type) {
+      case Expose:
+        c.invalid.insert(w);
+        break;
+      case ConfigureNotify: {
+        // The size we asked for is what the delegate sees (X cannot hold a zero size).
+        int width = 0, height = 0;
+        bool changed = false;
+        {
+          std::lock_guard<std::mutex> lock(m_impl->mutex);
+          auto it = m_impl->windows.find(w);
+          if (it == m_impl->windows.end()) break;
+          X11Window& win = it->second;
+          width = win.rect.Width();
+          height = win.rect.Height();
+          changed = width != win.notifiedWidth || height != win.notifiedHeight;
+          win.notifiedWidth = width;
+          win.notifiedHeight = height;
+        }
+        if (changed) {
+          if (d.delegate) d.delegate->OnSize(w, width, height);
+          c.invalid.insert(w);
+        }
+        break;
+      }
+      case ClientMessage:
+        if (static_cast<Atom>(ev.xclient.message_type) == c.paintAtom)
+          c.invalid.insert(w);
+        else if (static_cast<Atom>(ev.xclient.message_type) == c.destroyAtom)
+          Destroy(w);
+        break;
+      case ButtonPress:
+        if (ev.xbutton.button == Button1 && d.delegate) {
+          bool dbl = c.lastPressWindow == w && ev.xbutton.time - c.lastPressTime <= kDoubleClickMs &&
+                     std::abs(ev.xbutton.x - c.lastPressX) <= kDoubleClickSlop &&
+                     std::abs(ev.xbutton.y - c.lastPressY) <= kDoubleClickSlop;
+          c.lastPressWindow = dbl ? 0 : w;
+          c.lastPressTime = ev.xbutton.time;
+          c.lastPressX = ev.xbutton.x;
+          c.lastPressY = ev.xbutton.y;
+          d.delegate->OnMouse(w, dbl ? MouseAction::LeftDoubleClick : MouseAction::LeftDown, ev.xbutton.x,
+                              ev.xbutton.y);
+        }
+        break;
+      case ButtonRelease:
+        if (!d.delegate) break;
+        if (ev.xbutton.button == Button1)
+          d.delegate->OnMouse(w, MouseAction::LeftUp, ev.xbutton.x, ev.xbutton.y);
+        else if (ev.xbutton.button == Button3)
+          d.delegate->OnMouse(w, MouseAction::RightUp, ev.xbutton.x, ev.xbutton.y);
+        break;
+      case MotionNotify:
+        if (d.delegate) d.delegate->OnMouse(w, MouseAction::Move, ev.xmotion.x, ev.xmotion.y);
+        break;
+      case LeaveNotify:
+        if (d.delegate && ev.xcrossing.mode == NotifyNormal && ev.xcrossing.detail != NotifyInferior)
+          d.delegate->OnMouse(w, MouseAction::Leave, ev.xcrossing.x, ev.xcrossing.y);
+        break;
+      case KeyPress:
+        if (d.delegate)
+          d.delegate->OnKey(w, XLookupKeysym(&ev.xkey, 0) == XK_Escape ? Key::Escape : Key::Other);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace platform::display

@@ -1,0 +1,94 @@
+#pragma once
+// Shared between the X11 backend's files: the per-thread connection, the registry of our
+// windows and the canvas.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/display/x11/X11Display.h"
+
+namespace platform::display {
+
+// One thread's connection. Used by that thread only.
+struct X11Connection {
+  ::Display* dpy = nullptr;
+  int screen = 0;
+  ::Window root = 0;
+  Visual* visual = nullptr;
+  int depth = 0;
+  GC gc = nullptr;
+  std::map<long, XFontStruct*> fonts;  // height * 10000 + weight
+  Atom paintAtom = 0, destroyAtom = 0;
+  // Event loop state (owner threads only).
+  bool quit = false;
+  std::set<::Window> invalid;
+  Time lastPressTime = 0;
+  ::Window lastPressWindow = 0;
+  int lastPressX = 0, lastPressY = 0;
+  // Video: a shared-memory image reused while the size allows, and a scratch pixmap for overlays.
+  bool shmTried = false, shmOk = false;
+  XShmSegmentInfo shm{};
+  XImage* shmImage = nullptr;
+  int shmWidth = 0, shmHeight = 0;
+  Pixmap scratch = 0;
+  int scratchWidth = 0, scratchHeight = 0;
+
+  ~X11Connection();
+  unsigned long Pixel(ColorRef color) const;
+  XFontStruct* LoadFont(const Font& font);
+};
+
+struct X11Window {
+  std::thread::id owner;
+  X11Connection* conn = nullptr;  // the owner's connection
+  IWindowDelegate* delegate = nullptr;
+  ::Window parent = 0;  // 0 for top-level windows
+  Rect rect;            // as last asked (parent-relative), sizes may be 0
+  Pixmap backing = 0;
+  int backingWidth = 0, backingHeight = 0;
+  bool topmost = false;
+  int notifiedWidth = -1, notifiedHeight = -1;  // the size the delegate was last told
+};
+
+struct X11Display::Impl {
+  std::string name;
+  int generation = 0;
+  std::mutex mutex;
+  std::map<::Window, X11Window> windows;  // guarded by mutex
+
+  X11Connection& Conn();  // the calling thread's connection (opened on first use)
+  X11Connection* OpenConnection();
+};
+
+// Draws with one connection's GC into a window or pixmap.
+class X11Canvas : public ICanvas {
+ public:
+  X11Canvas(X11Connection& conn, Drawable target) : m_conn(conn), m_target(target) {}
+  bool Drew() const { return m_drew; }
+
+  void FillRect(const Rect& rect, ColorRef color) override;
+  void DrawRectangle(const Rect& rect, const std::optional<Pen>& pen,
+                     const std::optional<ColorRef>& brush) override;
+  void DrawLine(Point from, Point to, const Pen& pen) override;
+  void DrawEllipse(const Rect& box, const std::optional<Pen>& pen,
+                   const std::optional<ColorRef>& brush) override;
+  void DrawTextCentered(const Rect& box, const std::string& text, const Font& font,
+                        ColorRef color) override;
+  void DrawTextAt(Point origin, const std::string& text, const Font& font, ColorRef color) override;
+
+ private:
+  void UsePen(const Pen& pen);
+  X11Connection& m_conn;
+  Drawable m_target;
+  bool m_drew = false;
+};
+
+// The last X error seen on the calling thread's connection (0 = none); reset by the caller.
+int& LastX11Error();
+
+}  // namespace platform::display

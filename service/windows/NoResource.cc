@@ -1,0 +1,51 @@
+// Writes "NO RESOURCE" into marked panes that show no video, every two seconds, so the text
+// survives whatever the renderer draws into the pane.
+#include "service/protocol/IEvent.h"
+#include "service/windows/CPlayWnd.h"
+
+using platform::display::GetDisplay;
+
+void CPlayWnd::StartNoResource() {
+  {
+    std::lock_guard<std::mutex> lock(m_noResourceMutex);
+    m_stopNoResource = false;
+  }
+  m_noResourceThread = std::thread([this] { NoResourceThread(); });
+}
+
+void CPlayWnd::StopNoResource() {
+  {
+    std::lock_guard<std::mutex> lock(m_noResourceMutex);
+    m_stopNoResource = true;
+  }
+  m_noResourceWake.notify_all();
+  if (m_noResourceThread.joinable()) m_noResourceThread.join();
+}
+
+void CPlayWnd::NoResourceThread() {
+  const platform::display::Font font{40, 16, "Arial"};
+  const platform::display::ColorRef grey = platform::display::MakeColor(123, 123, 123);
+  std::unique_lock<std::mutex> lock(m_noResourceMutex);
+  while (!m_stopNoResource) {
+    lock.unlock();
+    auto* display = GetDisplay();
+    for (const auto& [index, state] : PaneStates()) {
+      if (state == 0 || !display) continue;
+      if (m_eventSink) {
+        int player = m_eventSink->GetPlayerHandle(m_container, index);
+        if (player != 0 && player != -1) continue;
+      }
+      WindowId pane = Pane(index);
+      auto rect = pane ? display->GetWindowRect(pane) : std::nullopt;
+      if (!rect) continue;
+      display->Draw(pane, [&](platform::display::ICanvas& canvas) {
+        if (state == 1)
+          canvas.DrawTextCentered(platform::display::Rect{0, 0, rect->Width(), rect->Height()}, "NO RESOURCE", font,
+                                  grey);
+      });
+    }
+    lock.lock();
+    m_noResourceWake.wait_for(lock, std::chrono::milliseconds(GetWndTimings().noResourcePeriodMs),
+                              [this] { return m_stopNoResource; });
+  }
+}

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+#include "platform/display/headless/HeadlessDisplay.h"
+
+using namespace platform::display;
+
+namespace {
+
+struct Recorder : IWindowDelegate {
+  std::vector<std::string> events;
+  std::thread::id lastThread;
+  IDisplay* display = nullptr;
+  WindowId quitOn = 0;
+
+  void Note(const std::string& e) {
+    events.push_back(e);
+    lastThread = std::this_thread::get_id();
+  }
+  void OnPaint(WindowId, ICanvas& c) override {
+    Note("paint");
+    c.FillRect(Rect{0, 0, 10, 10}, MakeColor(1, 2, 3));
+  }
+  void OnSize(WindowId, int w, int h) override { Note("size " + std::to_string(w) + "x" + std::to_string(h)); }
+  void OnMouse(WindowId, MouseAction a, int x, int y) override {
+    Note("mouse " + std::to_string(static_cast<int>(a)) + " " + std::to_string(x) + "," + std::to_string(y));
+  }
+  void OnKey(WindowId, Key) override { Note("key"); }
+  void OnDestroy(WindowId w) override {
+    Note("destroy " + std::to_string(w));
+    if (w == quitOn) display->PostQuit();
+  }
+  void OnSessionLock(WindowId, bool locked) override { Note(locked ? "lock" : "unlock"); }
+};
+
+TEST(HeadlessDisplay, ForeignWindowsListedTopFirstWithScreenRects) {
+  HeadlessDisplay d;
+  WindowId a = d.CreateForeignWindow("first", "ClassA", MakeRect(10, 20, 300, 200));
+  WindowId b = d.CreateForeignWindow("second", "ClassB", MakeRect(0, 0, 100, 100), false);
+  WindowId child = d.CreateForeignChild(a, MakeRect(5, 30, 50, 40), "Page");
+  auto list = d.ListTopLevelWindows();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].id, b);
+  EXPECT_FALSE(list[0].visible);
+  EXPECT_EQ(list[1].caption, "first");
+  EXPECT_EQ(list[1].className, "ClassA");
+  EXPECT_EQ(d.ListChildren(a), std::vector<WindowId>{child});
+  EXPECT_EQ(*d.GetWindowRect(child), MakeRect(15, 50, 50, 40));
+  EXPECT_EQ(*d.GetClassName(child), "Page");
+}
+
+// Events reach the delegate on the thread that created the window, and Inject waits for them.
+TEST(HeadlessDisplay, EventsRunOnOwnerThread) {
+  HeadlessDisplay d;
+  Recorder r;
+  r.display = &d;
+  WindowId browser = d.CreateForeignWindow("b", "c", MakeRect(0, 0, 800, 600));
+  std::promise<std::pair<WindowId, WindowId>> created;
+  std::thread::id loopThread;
+  std::thread t([&] {
+    loopThread = std::this_thread::get_id();
+    WindowId c = d.CreateContainer(browser, MakeRect(0, 0, 200, 100), &r);
+    WindowId p = d.CreateChild(c, MakeRect(1, 1, 50, 50), &r);
+    r.quitOn = c;
+    created.set_value({c, p});
+    d.RunLoop();
+  });
+  auto [container, pane] = created.get_future().get();
+
+  // Hidden: no paint until shown.
+  d.Invalidate(container);
+  d.Flush(container);
+  EXPECT_TRUE(r.events.empty());
+  d.Show(container, true);
+  d.Flush(container);
+  ASSERT_EQ(r.events.size(), 1u);
+  EXPECT_EQ(r.events[0], "paint");
+  EXPECT_EQ(r.lastThread, loopThread);
+  EXPECT_EQ(d.State(container)->drawCalls.size(), 1u);
+
+  d.Move(container, MakeRect(5, 5, 300, 100));
+  d.InjectMouse(pane, MouseAction::LeftDown, 3, 4);
+  EXPECT_EQ(r.events[1], "size 300x100");
+  EXPECT_EQ(r.events[2], "paint");
+  EXPECT_EQ(r.events[3], "mouse 0 3,4");
+  EXPECT_EQ(*d.GetWindowRect(pane), MakeRect(6, 6, 50, 50));
+
+  // Keys only reach the focused window.
+  d.InjectKey(container, Key::Escape);
+  EXPECT_EQ(r.events.size(), 4u);
+  d.SetFocus(container);
+  d.InjectKey(container, Key::Escape);
+  EXPECT_EQ(r.events.back(), "key");
+
+  d.WatchSessionLock(container, true);
+  d.InjectSessionLock(true);
+  EXPECT_EQ(r.events.back(), "lock");
+
+  d.Destroy(container);
+  t.join();
+  EXPECT_EQ(r.events[r.events.size() - 2], "destroy " + std::to_string(container));
+  EXPECT_EQ(r.events.back(), "destroy " + std::to_string(pane));
+  EXPECT_FALSE(d.State(container));
+  EXPECT_FALSE(d.State(pane));
+}
+
+// A window destroyed inside its own event.
+TEST(HeadlessDisplay, DestroyFromInsideOwnEvent) {
+  HeadlessDisplay d;
+  struct SelfDestroying : IWindowDelegate {
+    IDisplay* display = nullptr;
+    int destroyed = 0;
+    void OnMouse(WindowId w, MouseAction, int, int) override { display->Destroy(w); }
+    void OnDestroy(WindowId) override { ++destroyed; }
+  } delegate;
+  delegate.display = &d;
+  WindowId top = d.CreateTopmost(MakeRect(0, 0, 10, 10), &delegate);
+  WindowId child = d.CreateChild(top, MakeRect(0, 0, 5, 5), &delegate);
+  d.Invalidate(top);
+  d.InjectMouse(top, MouseAction::LeftDown, 1, 1);
+  EXPECT_EQ(delegate.destroyed, 2);
+  EXPECT_FALSE(d.State(top));
+  EXPECT_FALSE(d.State(child));
+  d.Pump();  // the paint queued for the gone window is dropped
+  d.InjectMouse(top, MouseAction::LeftDown, 1, 1);
+  EXPECT_EQ(delegate.destroyed, 2);
+}
+
+TEST(HeadlessDisplay, KeepsLastPresentedFrameAndOverlay) {
+  HeadlessDisplay d;
+  EXPECT_EQ(GetVideoOutput(), &d);
+  WindowId w = d.CreateChild(d.CreateTopmost(MakeRect(0, 0, 4, 2), nullptr), MakeRect(0, 0, 4, 2), nullptr);
+  std::vector<std::uint8_t> pixels(4 * 2 * 4 + 8, 0);
+  pixels[0] = 0xAA;  // first pixel's blue
+  VideoFrameView view{pixels.data(), 4, 2, 4 * 4 + 4};
+  int cw = 0, ch = 0;
+  ASSERT_TRUE(GetVideoOutput()->GetClientSize(w, &cw, &ch));
+  EXPECT_EQ(cw, 4);
+  ASSERT_TRUE(GetVideoOutput()->Present(w, view, [](void* canvas) {
+    static_cast<ICanvas*>(canvas)->DrawTextAt(Point{1, 1}, "REC", Font{}, MakeColor(255, 0, 0));
+  }));
+  GetVideoOutput()->Present(w, view, nullptr);
+  auto frame = d.LastFrame(w);
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->presentCount, 2);
+  EXPECT_EQ(frame->bgra.size(), 32u);
+  EXPECT_EQ(frame->bgra[0], 0xAA);
+  EXPECT_TRUE(frame->overlay.empty());
+  EXPECT_FALSE(GetVideoOutput()->Present(12345, view, nullptr));
+}
+
+TEST(HeadlessDisplay, MonitorNearestPicksLargestOverlapThenDistance) {
+  HeadlessDisplay d;
+  d.SetMonitors({Monitor{1, Rect{0, 0, 1920, 1080}, {}, "left", true},
+                 Monitor{2, Rect{1920, 0, 3840, 1080}, {}, "right", false}});
+  WindowId w = d.CreateForeignWindow("w", "c", MakeRect(1800, 10, 400, 300));
+  EXPECT_EQ(MonitorNearest(d, w)->name, "right");
+  d.SetForeignRect(w, MakeRect(-900, 10, 400, 300));
+  EXPECT_EQ(MonitorNearest(d, w)->name, "left");
+  EXPECT_EQ(d.PrimaryScreenSize().width, 1920);
+}
+
+}  // namespace

@@ -1,0 +1,139 @@
+// Smoke test of the X11 backend against a private Xvfb server.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "platform/display/x11/X11Display.h"
+
+using namespace platform::display;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits for `done` up to five seconds, checking every few milliseconds.
+template <typename F>
+bool WaitFor(F done) {
+  auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+class XvfbServer {
+ public:
+  XvfbServer() {
+    m_dir = std::string(::testing::TempDir()) + "xvfb-" + std::to_string(std::rand());
+    std::system(("mkdir -p " + m_dir).c_str());
+    // -displayfd picks a free display number and writes it once the server accepts clients.
+    std::string cmd = "Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>" + m_dir +
+                      "/display 2>/dev/null & echo $! >" + m_dir + "/pid";
+    std::system(cmd.c_str());
+    WaitFor([&] {
+      std::ifstream f(m_dir + "/display");
+      std::string n;
+      if (f >> n) m_display = ":" + n;
+      return !m_display.empty();
+    });
+  }
+  ~XvfbServer() {
+    std::ifstream f(m_dir + "/pid");
+    std::string pid;
+    if (f >> pid) std::system(("kill " + pid).c_str());
+    std::system(("rm -rf " + m_dir).c_str());
+  }
+  const std::string& Display() const { return m_display; }
+
+ private:
+  std::string m_dir;
+  std::string m_display;
+};
+
+struct FillDelegate : IWindowDelegate {
+  ColorRef color = MakeColor(0, 200, 0);
+  IDisplay* display = nullptr;
+  std::promise<void> destroyed;
+  void OnPaint(WindowId, ICanvas& c) override { c.FillRect(Rect{0, 0, 400, 300}, color); }
+  void OnDestroy(WindowId) override {
+    display->PostQuit();
+    destroyed.set_value();
+  }
+};
+
+TEST(X11Display, CreateMoveRegionPresent) {
+  XvfbServer server;
+  ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
+  auto display = X11Display::Open(server.Display());
+  ASSERT_TRUE(display);
+  EXPECT_EQ(GetVideoOutput(), display.get());
+  auto monitors = display->ListMonitors();
+  ASSERT_FALSE(monitors.empty());
+  EXPECT_EQ(monitors[0].rect.Width(), 800);
+  EXPECT_EQ(display->DesktopSize().height, 600);
+
+  FillDelegate delegate;
+  delegate.display = display.get();
+  std::promise<std::pair<WindowId, WindowId>> created;
+  std::thread loop([&] {
+    WindowId c = display->CreateContainer(0, MakeRect(100, 50, 200, 100), &delegate);
+    WindowId p = display->CreateChild(c, MakeRect(10, 10, 40, 30), nullptr);
+    created.set_value({c, p});
+    display->RunLoop();
+  });
+  auto [container, pane] = created.get_future().get();
+  ASSERT_NE(container, 0u);
+
+  // Shown from another thread: the owner's loop paints it green.
+  ASSERT_TRUE(display->Show(container, true));
+  EXPECT_TRUE(WaitFor([&] { return display->ScreenPixel(150, 120) == MakeColor(0, 200, 0); }));
+  EXPECT_TRUE(display->IsVisible(container));
+
+  ASSERT_TRUE(display->Move(container, MakeRect(300, 200, 200, 100)));
+  EXPECT_EQ(*display->GetWindowRect(container), MakeRect(300, 200, 200, 100));
+  EXPECT_EQ(*display->GetWindowRect(pane), MakeRect(310, 210, 40, 30));
+  EXPECT_TRUE(WaitFor([&] { return display->ScreenPixel(450, 280) == MakeColor(0, 200, 0); }));
+  auto tops = display->ListTopLevelWindows();
+  bool listed = false;
+  for (const auto& t : tops)
+    if (t.id == container) listed = t.caption == "Caption" && t.className == "WindowClass" && t.visible;
+  EXPECT_TRUE(listed);
+
+  // Cut a 50 x 40 hole at the bottom right: the root's black shows through there.
+  std::vector<Point> cut = {{0, 0}, {200, 0}, {200, 60}, {150, 60}, {150, 100}, {0, 100}};
+  ASSERT_TRUE(display->SetRegion(container, cut));
+  display->Sync();
+  EXPECT_NE(display->ScreenPixel(300 + 180, 200 + 90), MakeColor(0, 200, 0));
+  EXPECT_EQ(display->ScreenPixel(300 + 100, 200 + 90), MakeColor(0, 200, 0));
+  ASSERT_TRUE(display->SetRegion(container, {}));
+  display->Sync();
+  EXPECT_TRUE(WaitFor([&] { return display->ScreenPixel(300 + 180, 200 + 90) == MakeColor(0, 200, 0); }));
+
+  // A frame presented into the pane from this (another) thread, with an overlay rectangle.
+  std::vector<std::uint8_t> pixels(40 * 30 * 4);
+  for (size_t i = 0; i < pixels.size(); i += 4) {
+    pixels[i] = 255;  // blue
+    pixels[i + 1] = pixels[i + 2] = 0;
+  }
+  VideoFrameView frame{pixels.data(), 40, 30, 40 * 4};
+  ASSERT_TRUE(display->Present(pane, frame, [](void* canvas) {
+    static_cast<ICanvas*>(canvas)->FillRect(Rect{0, 0, 5, 5}, MakeColor(255, 0, 0));
+  }));
+  EXPECT_EQ(display->ScreenPixel(310 + 20, 210 + 20), MakeColor(0, 0, 255));
+  EXPECT_EQ(display->ScreenPixel(310 + 2, 210 + 2), MakeColor(255, 0, 0));
+  std::printf("shared memory video: %s\n", display->UsesSharedMemory() ? "yes" : "no");
+
+  display->Destroy(container);
+  delegate.destroyed.get_future().wait();
+  loop.join();
+  EXPECT_FALSE(display->GetWindowRect(container));
+}
+
+}  // namespace
