@@ -9,6 +9,7 @@
 #include "platform/timer/PeriodicTimer.h"
 #include "service/host/ServiceWiring.h"
 #include "service/host/WsFrame.h"
+#include "service/protocol/ResourceGuard.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ WsServer::WsServer() {
                                      platform::system::LocalAppDataFolder()});
   m_dispatcher = std::make_unique<CommandDispatcher>(*m_context);
   m_http = MakeHttpServices();
+  SetResourceCheck(MakeResourceCheck(m_sessions, *m_events));
 }
 
 WsServer::~WsServer() {
