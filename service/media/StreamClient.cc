@@ -118,5 +118,14 @@ void StreamClient::Run() {
       break;
     }
   }
-  m_ended.store(true);
+  {
+    std::lock_guard<std::mutex> lock(m_waitMutex);
+    m_ended.store(true);
+  }
+  m_waitCv.notify_all();
+}
+
+bool StreamClient::WaitEnded(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(m_waitMutex);
+  return m_waitCv.wait_for(lock, timeout, [this] { return m_ended.load(); });
 }

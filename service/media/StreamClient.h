@@ -40,6 +40,8 @@ class StreamClient {
   bool SendBinary(const std::vector<uint8_t>& bytes);
   // The client thread has ended (stopped, or out of attempts).
   bool Ended() const { return m_ended.load(); }
+  // Waits up to `timeout` for the client thread to end; true when it has.
+  bool WaitEnded(std::chrono::milliseconds timeout);
   const std::string& Url() const { return m_url; }
 
  private:
@@ -59,7 +61,7 @@ class StreamClient {
   std::shared_ptr<easywsclient::_RealWebSocket> m_socket;  // m_socketMutex
   std::mutex m_dispatchMutex;
   std::mutex m_waitMutex;
-  std::condition_variable m_waitCv;  // wakes the client thread's waits on stop
+  std::condition_variable m_waitCv;  // wakes the client thread's waits on stop, and WaitEnded
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_ended{false};
   std::thread m_thread;
