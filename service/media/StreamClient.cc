@@ -87,7 +87,8 @@ void StreamClient::Serve(const std::shared_ptr<easywsclient::_RealWebSocket>& so
     socket->pumpIo(0);
     if (WaitOrStop(kPollInterval)) continue;
     std::lock_guard<std::mutex> lock(m_dispatchMutex);
-    socket->dispatchBinary(deliver);
+    // A stop that slipped in since the check above has already returned to its caller.
+    if (!m_stop.load()) socket->dispatchBinary(deliver);
   }
 }
 
