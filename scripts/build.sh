@@ -5,4 +5,4 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${NIMBREL_BUILD_DIR:-$top/build}"
 cmake -S "$top" -B "$build" -G Ninja ${NIMBREL_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j "${NIMBREL_JOBS:-$(nproc)}"
-"$top/scripts/make-certs.sh" "$build/run" >/dev/null
+

@@ -14,6 +14,9 @@ PACKAGES=(
 )
 
 missing=()
+# Node.js for the browser tests: keep whatever node the machine has, else Debian's.
+if ! command -v node >/dev/null 2>&1; then PACKAGES+=(nodejs); fi
+if ! command -v npm >/dev/null 2>&1; then PACKAGES+=(npm); fi
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done

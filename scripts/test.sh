@@ -4,5 +4,7 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh"
+# Browser-test tooling (playwright-core drives Debian's Chromium; it downloads no browser).
+npm ci --prefix "$top/tests/e2e" --no-audit --no-fund --loglevel=error
 build="${NIMBREL_BUILD_DIR:-$top/build}"
 ctest --test-dir "$build" --output-on-failure -j "${NIMBREL_TEST_JOBS:-2}" "$@"

@@ -1,28 +1,22 @@
 #pragma once
 // Carries out one page command and returns the reply text ("" = no reply). Command thread only,
 // with m_commandMutex held by the caller.
-#include <atomic>
 #include <string>
 
 #include "platform/net/Socket.h"
-#include "service/protocol/IEvent.h"
-#include "service/protocol/SessionTable.h"
-
-struct ServiceContext {
-  SessionTable& sessions;
-  IEvent& events;
-  IConnectionWriter& writer;
-  std::atomic<bool>& dialogOpen;  // true while the folder picker is open (the hang check waits)
-  std::string configPath;         // "./config.ini"
-  std::string settingsFolder;     // local application-data folder
-};
+#include "service/protocol/CommandTable.h"
+#include "service/protocol/ServiceContext.h"
 
 class CommandDispatcher {
  public:
-  explicit CommandDispatcher(ServiceContext& context) : m_context(context) {}
+  // Fills the command table from every family.
+  explicit CommandDispatcher(ServiceContext& context);
+  // `id` is the connection id the message arrived with; a message whose socket now belongs to
+  // another connection is dropped like one whose socket has no session.
   std::string ExecuteCommand(platform::net::SocketHandle socket, const std::string& id,
                              const std::string& text);
 
  private:
   ServiceContext& m_context;
+  CommandTable m_table;
 };

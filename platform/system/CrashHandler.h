@@ -1,0 +1,18 @@
+#pragma once
+// Crash dumps: on a fatal signal (or unhandled exception) a file "tmp<time text>.dmp" is written in
+// the working directory, else in the local application-data folder, then the process ends as
+// it would have. Call once at start-up from the entry thread. A non-empty `fixedName` is used
+// instead of the time-stamped name (the watchdog's dump).
+#include <string>
+
+namespace platform::system {
+
+void InstallCrashHandler(const std::string& fixedName = {});
+
+// The dump file name for a local time: "tmp" + "%d_%02d_%02d__%02d_%02d_%02d" + ".dmp".
+// A write to a vanished peer then reports an error instead of ending the process.
+void IgnoreBrokenPipe();
+
+std::string CrashDumpName(int year, int month, int day, int hour, int minute, int second);
+
+}  // namespace platform::system

@@ -1,0 +1,47 @@
+#pragma once
+// Process list and process start. Any thread; the set of started children awaiting reaping is
+// guarded by a mutex inside the implementation.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::system {
+
+using ProcessId = int;
+
+struct ProcessEntry {
+  ProcessId pid = 0;
+  // Executable file name without folder, as the process list shows it.
+  std::string name;
+};
+
+// Every running process (zombies excluded: they no longer run). Entries that vanish while the
+// list is read are skipped. Empty optional when the list cannot be read at all.
+std::optional<std::vector<ProcessEntry>> ListProcesses();
+
+struct StartOptions {
+  std::vector<std::string> arguments;  // after the program name
+  std::string workingDirectory;        // empty: the caller's
+  std::vector<std::string> extraEnvironment;  // "NAME=value", added to the caller's environment
+  bool searchPath = false;             // look the program up in PATH (else the name as given)
+  bool quiet = false;                  // standard input/output/error to the null device
+  std::string outputFile;              // when set: standard output and error appended there
+};
+
+// Starts `program` and does not wait for it. Descriptors other than 0-2 are not inherited.
+// The child is reaped later by ReapStartedProcesses or WaitForExit, so none is left a zombie.
+std::optional<ProcessId> StartProcess(const std::string& program, const StartOptions& options);
+
+// Collects the exit status of every started child that has ended, without blocking.
+void ReapStartedProcesses();
+
+// Waits up to `timeoutMs` for a started child to end; its exit code (128 + signal when killed),
+// or empty when it is still running.
+std::optional<int> WaitForExit(ProcessId pid, int timeoutMs);
+
+// Ends a process at once (no chance to clean up).
+bool KillProcess(ProcessId pid);
+
+ProcessId CurrentProcessId();
+
+}  // namespace platform::system

@@ -1,0 +1,26 @@
+#include "service/host/FrameReader.h"
+
+#include "service/host/WsFrame.h"
+
+bool FrameReader::Feed(const std::uint8_t* data, std::size_t size, std::vector<std::string>& texts) {
+  m_buffer.insert(m_buffer.end(), data, data + size);
+  std::string text;
+  for (;;) {
+    std::size_t left = m_buffer.size() - m_start;
+    std::uint8_t* front = m_buffer.data() + m_start;
+    std::uint64_t announced = AnnouncedFrameSize(front, left);
+    if (announced > m_limit) return false;
+    std::int64_t used = ParseFrame(front, text, left);
+    if (used < 0) break;
+    texts.push_back(text);
+    m_start += static_cast<std::size_t>(used);
+  }
+  if (m_start == m_buffer.size()) {
+    m_buffer.clear();
+    m_start = 0;
+  } else if (m_start > 0) {
+    m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start));
+    m_start = 0;
+  }
+  return true;
+}

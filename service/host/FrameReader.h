@@ -1,0 +1,26 @@
+#pragma once
+// Per-connection frame assembly: bytes of an incomplete frame wait for the next read. Server
+// thread only.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr std::size_t kMaxFrameBytes = 1 << 20;
+
+class FrameReader {
+ public:
+  explicit FrameReader(std::size_t limit = kMaxFrameBytes) : m_limit(limit) {}
+
+  // Appends bytes read from the connection and hands out the text of every frame now complete
+  // (one entry per frame, empty for control frames and non-final fragments), in order. Returns
+  // false when a frame announces more than the limit: the connection is to be closed.
+  bool Feed(const std::uint8_t* data, std::size_t size, std::vector<std::string>& texts);
+
+  std::size_t Buffered() const { return m_buffer.size() - m_start; }
+
+ private:
+  std::size_t m_limit;
+  std::vector<std::uint8_t> m_buffer;
+  std::size_t m_start = 0;  // first unparsed byte
+};

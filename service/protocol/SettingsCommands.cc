@@ -1,0 +1,62 @@
+// The page's save folders, the folder picker and opening a folder in the file manager.
+#include "platform/system/Shell.h"
+#include "service/protocol/CommandTable.h"
+#include "service/settings/LocalSettings.h"
+
+namespace {
+int GetLocalConfig(CommandCall& call) {
+  LocalFolders folders = LocalSettings(call.service.settingsFolder).Folders(call.request.deviceType);
+  CommandReply& r = call.reply;
+  r.path = folders.savePath;
+  r.recordFilePath = folders.recordFilePath;
+  r.downloadFilePath = folders.downloadFilePath;
+  r.captureLivePath = folders.captureLivePath;
+  r.capturePlaybackPath = folders.capturePlaybackPath;
+  r.clipsPlaybackPath = folders.clipsPlaybackPath;
+  return 0;
+}
+
+// Whether the file could be written is not the page's concern.
+int SetLocalConfig(CommandCall& call) {
+  LocalSettings(call.service.settingsFolder).SaveDevice(call.text);
+  return 0;
+}
+
+// The hang check leaves the process alone while the user keeps the picker open.
+int BrowseFilePath(CommandCall& call) {
+  struct DialogMark {
+    std::atomic<bool>& open;
+    explicit DialogMark(std::atomic<bool>& flag) : open(flag) { open = true; }
+    ~DialogMark() { open = false; }
+  } mark(call.service.dialogOpen);
+  std::optional<std::string> folder = platform::system::PickFolder();
+  if (!folder) return 0;
+  // A drive root comes back as "D:"; the file-system root stays "/".
+  std::string path = *folder;
+  if (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  call.reply.path = path;
+  return 0;
+}
+
+// Recording folders are named after times with '.' for ':'; only a drive colon stays.
+std::string DownloadFolderPath(std::string path) {
+  size_t first = path.find(':');
+  if (first == std::string::npos) return path;
+  for (size_t i = first + 1; i < path.size(); ++i) {
+    if (path[i] == ':') path[i] = '.';
+  }
+  return path;
+}
+
+int OpenDownloadFolder(CommandCall& call) {
+  platform::system::ShellOpen(DownloadFolderPath(call.request.filePath));
+  return 0;
+}
+}  // namespace
+
+void RegisterSettingsCommands(CommandTable& table) {
+  table.Register("getLocalConfig", GetLocalConfig);
+  table.Register("setLocalConfig", SetLocalConfig);
+  table.Register("browseFilePath", BrowseFilePath);
+  table.Register("openDownloadFloder", OpenDownloadFolder);
+}

@@ -1,0 +1,145 @@
+// Shared pieces of the end-to-end tests: a virtual X display, the service in a temporary run
+// directory, Debian's Chromium driven by playwright-core, and screenshots read as pixels.
+import { spawn, execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+export const RUN_DIR = process.env.NIMBREL_RUN_DIR || path.resolve('build/run');
+export const SCREEN = { width: 1280, height: 800 };
+
+export async function waitFor(what, fn, timeoutMs = 10000, intervalMs = 50) {
+  const deadline = Date.now() + timeoutMs;
+  let last;
+  for (;;) {
+    try {
+      last = await fn();
+      if (last) return last;
+    } catch (err) {
+      last = err;
+    }
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}: ${last}`);
+    await new Promise((r) => setTimeout(r, intervalMs));
+  }
+}
+
+function portFree(port) {
+  return new Promise((resolve) => {
+    const s = net.createServer();
+    s.once('error', () => resolve(false));
+    s.listen(port, '127.0.0.1', () => s.close(() => resolve(true)));
+  });
+}
+
+// Two consecutive free ports: plain and TLS.
+export async function freePortPair() {
+  for (let i = 0; i < 200; i++) {
+    const p = 20000 + Math.floor(Math.random() * 40000);
+    if ((await portFree(p)) && (await portFree(p + 1))) return p;
+  }
+  throw new Error('no free port pair');
+}
+
+export async function startXvfb() {
+  for (let n = 90; n < 200; n++) {
+    if (fs.existsSync(`/tmp/.X11-unix/X${n}`) || fs.existsSync(`/tmp/.X${n}-lock`)) continue;
+    const proc = spawn('Xvfb', [`:${n}`, '-screen', '0', `${SCREEN.width}x${SCREEN.height}x24`, '-nolisten', 'tcp'], {
+      stdio: 'ignore',
+    });
+    const display = `:${n}`;
+    try {
+      await waitFor('Xvfb', () => fs.existsSync(`/tmp/.X11-unix/X${n}`) && proc.exitCode === null, 10000);
+    } catch (err) {
+      proc.kill();
+      continue;
+    }
+    return { display, stop: () => proc.kill() };
+  }
+  throw new Error('no free X display');
+}
+
+export function makeRunDir(port) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'nimbrel-e2e-'));
+  fs.copyFileSync(path.join(RUN_DIR, 'nimbrelsvc'), path.join(dir, 'nimbrelsvc'));
+  fs.chmodSync(path.join(dir, 'nimbrelsvc'), 0o755);
+  fs.cpSync(path.join(RUN_DIR, 'certificates'), path.join(dir, 'certificates'), { recursive: true });
+  fs.cpSync(path.join(RUN_DIR, 'web'), path.join(dir, 'web'), { recursive: true });
+  fs.writeFileSync(path.join(dir, 'config.ini'), `[Port]\nServicePortStart=${port}\n[Info]\nVersion=e2e\n`);
+  fs.mkdirSync(path.join(dir, 'home'));
+  return dir;
+}
+
+export async function startService(dir, port, display) {
+  const log = [];
+  const proc = spawn('./nimbrelsvc', [], {
+    cwd: dir,
+    env: { ...process.env, DISPLAY: display, HOME: path.join(dir, 'home'), XDG_DATA_HOME: path.join(dir, 'home') },
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  proc.stdout.on('data', (d) => log.push(String(d)));
+  proc.stderr.on('data', (d) => log.push(String(d)));
+  await waitFor('the service to listen', () => new Promise((resolve) => {
+    if (proc.exitCode !== null) return resolve(false);
+    const s = net.connect(port, '127.0.0.1', () => { s.destroy(); resolve(true); });
+    s.on('error', () => resolve(false));
+  }), 15000);
+  return { proc, log, stop: () => proc.kill('SIGKILL') };
+}
+
+export async function launchBrowser(display, url) {
+  const browser = await chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    headless: false,
+    env: { ...process.env, DISPLAY: display },
+    args: [
+      '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--disable-quic',
+      '--window-position=60,40', '--window-size=1000,700',
+    ],
+  });
+  const context = await browser.newContext({ viewport: null });
+  const page = await context.newPage();
+  await page.goto(url);
+  return { browser, page };
+}
+
+export function xdotool(display, ...args) {
+  return execFileSync('xdotool', args, { env: { ...process.env, DISPLAY: display } }).toString().trim();
+}
+
+// The screen as RGB pixels.
+export function screenshot(display) {
+  const data = execFileSync('import', ['-display', display, '-window', 'root', '-depth', '8', 'rgb:-'], {
+    maxBuffer: 64 * 1024 * 1024,
+  });
+  return { width: SCREEN.width, height: SCREEN.height, data };
+}
+
+export function savePng(display, file) {
+  execFileSync('import', ['-display', display, '-window', 'root', file]);
+}
+
+export function pixel(img, x, y) {
+  const i = (y * img.width + x) * 3;
+  return [img.data[i], img.data[i + 1], img.data[i + 2]];
+}
+
+// Bounding box {x, y, w, h, count} of the pixels that satisfy pred([r,g,b]), or null.
+export function bbox(img, pred) {
+  let x0 = Infinity, y0 = Infinity, x1 = -1, y1 = -1, count = 0;
+  for (let y = 0; y < img.height; y++) {
+    for (let x = 0; x < img.width; x++) {
+      if (!pred(pixel(img, x, y))) continue;
+      count++;
+      if (x < x0) x0 = x;
+      if (x > x1) x1 = x;
+      if (y < y0) y0 = y;
+      if (y > y1) y1 = y;
+    }
+  }
+  return count ? { x: x0, y: y0, w: x1 - x0 + 1, h: y1 - y0 + 1, count } : null;
+}
+
+export const isGreen = ([r, g, b]) => r < 40 && g > 215 && b < 40;

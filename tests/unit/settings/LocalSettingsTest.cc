@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "service/settings/LocalSettings.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+class LocalSettingsTest : public ::testing::Test {
+ protected:
+  std::string FilePath() const { return m_temp.File("Nimbrel.json"); }
+  void WriteFile(const std::string& text) { std::ofstream(FilePath(), std::ios::binary) << text; }
+  std::string ReadFile() const {
+    std::ifstream in(FilePath(), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  LocalSettings Settings() const { return LocalSettings(m_folder.string(), "/home/u", '/'); }
+
+  TempFolder m_temp;
+  const std::filesystem::path& m_folder = m_temp.Path();
+};
+
+const char kNvrEntry[] =
+    R"({"recordFilePath":"/r","downloadFilePath":"undefined","captureLivePath":"","capturePlaybackPath":"/p","clipsPlaybackPath":"/c"})";
+
+TEST_F(LocalSettingsTest, StoredFoldersWithDefaultsForUnusableValues) {
+  WriteFile(std::string(R"({"NVR":)") + kNvrEntry + R"(,"P2P":{"savePath":""},"IPC":5})");
+  LocalFolders nvr = Settings().Folders("NVR");
+  EXPECT_EQ(nvr.recordFilePath, "/r");
+  EXPECT_EQ(nvr.downloadFilePath, "/home/u/NVR/DownloadFiles");
+  EXPECT_EQ(nvr.captureLivePath, "/home/u/NVR/Capture");
+  EXPECT_EQ(nvr.capturePlaybackPath, "/p");
+  EXPECT_EQ(nvr.clipsPlaybackPath, "/c");
+  EXPECT_TRUE(nvr.savePath.empty());
+  // A stored empty save path is answered as it is: no savePath, five empty folders.
+  LocalFolders p2p = Settings().Folders("P2P");
+  EXPECT_TRUE(p2p.savePath.empty());
+  EXPECT_TRUE(p2p.recordFilePath.empty());
+  // An entry that is not an object gives the defaults.
+  EXPECT_EQ(Settings().Folders("IPC").clipsPlaybackPath, "/home/u/IPC/PlaybackFiles");
+}
+
+TEST_F(LocalSettingsTest, DefaultsFollowThePlatformRootAndSeparator) {
+  LocalSettings windows(m_folder.string(), "C:", '\\');
+  EXPECT_EQ(windows.Folders("NVR").recordFilePath, "C:\\NVR\\Record");
+  EXPECT_EQ(windows.Folders("NVR").capturePlaybackPath, "C:\\NVR\\PlaybackPics");
+  EXPECT_EQ(windows.Folders("P2P").savePath, "C:");
+  for (const char* damaged : {"", "{", "[1,2]", "null"}) {
+    WriteFile(damaged);
+    EXPECT_EQ(Settings().Folders("NVR").downloadFilePath, "/home/u/NVR/DownloadFiles") << damaged;
+  }
+}
+
+TEST_F(LocalSettingsTest, SaveReplacesADamagedFileAndKeepsUndefined) {
+  WriteFile("{not json");
+  std::string request = std::string(R"({"cmd":"setLocalConfig","data":{"deviceType":"NVR","localConfig":)") +
+                        kNvrEntry + "}}";
+  EXPECT_EQ(Settings().SaveDevice(request), 0);
+  EXPECT_EQ(ReadFile(), std::string(R"({"NVR":)") + kNvrEntry + "}");
+  EXPECT_FALSE(std::filesystem::exists(FilePath() + ".tmp"));
+}
+
+TEST_F(LocalSettingsTest, RefusesRequestsItCannotStore) {
+  WriteFile(R"({"X":{"savePath":"/x"}})");
+  const char* requests[] = {
+      R"({"cmd":"setLocalConfig","data":{"deviceType":5,"localConfig":{"savePath":"/a"}}})",
+      R"({"cmd":"setLocalConfig","data":{"deviceType":"P2P","localConfig":{"savePath":1}}})",
+      R"({"cmd":"setLocalConfig","data":{"deviceType":"NVR","localConfig":{"recordFilePath":"/r"}}})",
+      R"({"cmd":"setLocalConfig","data":{"deviceType":"NVR"}})",
+      R"({"cmd":"setLocalConfig"})",
+  };
+  for (const char* request : requests) EXPECT_EQ(Settings().SaveDevice(request), -1) << request;
+  EXPECT_EQ(ReadFile(), R"({"X":{"savePath":"/x"}})");
+
+  LocalSettings noFolder("", "/home/u", '/');
+  EXPECT_TRUE(noFolder.Path().empty());
+  EXPECT_EQ(noFolder.SaveDevice(R"({"data":{"deviceType":"P2P","localConfig":{"savePath":"/a"}}})"), -1);
+  EXPECT_EQ(noFolder.Folders("P2P").savePath, "/home/u");
+
+  LocalSettings missingFolder((m_folder / "absent").string(), "/home/u", '/');
+  EXPECT_EQ(missingFolder.SaveDevice(R"({"data":{"deviceType":"P2P","localConfig":{"savePath":"/a"}}})"), -1);
+}
+
+TEST_F(LocalSettingsTest, PathJoinsFolderAndName) {
+  EXPECT_EQ(LocalSettings("/data", "/h", '/').Path(), "/data/Nimbrel.json");
+  EXPECT_EQ(LocalSettings("/data/", "/h", '/').Path(), "/data/Nimbrel.json");
+  EXPECT_EQ(LocalSettings("C:\\Users\\u\\AppData\\Local\\", "C:", '\\').Path(),
+            "C:\\Users\\u\\AppData\\Local\\Nimbrel.json");
+}
+
+}  // namespace

@@ -1,0 +1,3 @@
+#include "watchdog/Watchdog.h"
+
+int main() { return RunWatchdog(); }
