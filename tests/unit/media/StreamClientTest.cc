@@ -1,0 +1,133 @@
+// StreamClient: the connect/deliver/stop cycle and the attempt policy.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "FakeWsServer.h"
+#include "OutputCapture.h"
+#include "service/media/StreamClient.h"
+
+using namespace easywsclient;
+
+namespace {
+// What the callback saw, with a wait for the test thread.
+struct Sink {
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<std::string> messages;  // "" for the connected call
+  StreamClient* client = nullptr;
+  bool stopInCallback = false;
+
+  static void OnMessage(const std::vector<uint8_t>& bytes, void* user) {
+    auto* self = static_cast<Sink*>(user);
+    std::lock_guard<std::mutex> lock(self->mutex);
+    self->messages.emplace_back(bytes.begin(), bytes.end());
+    if (!bytes.empty() && self->stopInCallback) self->client->Stop();
+    self->cv.notify_all();
+  }
+  bool WaitCount(size_t n) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return cv.wait_for(lock, std::chrono::seconds(30), [&] { return messages.size() >= n; });
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return messages.size();
+  }
+};
+}  // namespace
+
+// Each attempt that ends without a session counts; after five the client falls quiet.
+TEST(StreamClientTest, FiveAttemptsThenQuiet) {
+  struct Case {
+    const char* name;
+    bool upgrade;  // accept the upgrade, then drop the connection
+    const char* perAttempt;
+  };
+  const Case cases[] = {
+      {"refused upgrades", false, "Link false, reconnect after 0 ms\n"},
+      {"dropped sessions", true, "Ws disconnect\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OutputCapture output;
+    FakeWsServer server([&](FakeWsPeer& peer) {
+      peer.ReadRequest();
+      if (c.upgrade) {
+        peer.Accept();
+      } else {
+        peer.SendRaw("HTTP/1.1 503 Busy\r\n\r\n");
+      }
+    });
+    Sink sink;
+    StreamClient client(server.Url("live"), &Sink::OnMessage, &sink, std::chrono::milliseconds(0));
+    ASSERT_TRUE(client.WaitEnded(std::chrono::seconds(30)));
+    ASSERT_TRUE(server.WaitFinished(5));
+    EXPECT_EQ(output.Count("Link err over 5 times, stop\n"), 1);
+    EXPECT_EQ(output.Count(c.perAttempt), 5);
+    // The thread has ended: no sixth connection can come.
+    EXPECT_EQ(server.Accepted(), 5);
+    EXPECT_EQ(sink.Count(), c.upgrade ? 5u : 0u);  // one "connected" call per session
+  }
+}
+
+// Connected call, request text out, media in, then a stop from outside or from the callback.
+TEST(StreamClientTest, SessionAndStop) {
+  for (bool fromCallback : {false, true}) {
+    SCOPED_TRACE(fromCallback ? "stop in callback" : "stop from another thread");
+    OutputCapture output;
+    std::optional<FakeWsPeer::Frame> request, close;
+    FakeWsServer server([&](FakeWsPeer& peer) {
+      peer.ReadRequest();
+      peer.Accept();
+      request = peer.ReadFrame();
+      peer.SendFrame(kOpText, "{\"code\":0}");
+      peer.SendFrame(kOpBinary, std::string(36, '\x01') + "frame");
+      close = peer.ReadFrame();
+      peer.WaitForEnd();
+    });
+    Sink sink;
+    sink.stopInCallback = fromCallback;
+    auto client = std::make_unique<StreamClient>(server.Url("live"), &Sink::OnMessage, &sink);
+    {
+      std::lock_guard<std::mutex> lock(sink.mutex);
+      sink.client = client.get();
+    }
+    ASSERT_TRUE(sink.WaitCount(1));
+    EXPECT_TRUE(client->SendText("{\"request\":1}"));
+    ASSERT_TRUE(sink.WaitCount(fromCallback ? 2 : 3));
+    if (!fromCallback) client->Stop();
+    ASSERT_TRUE(output.WaitFor("Quit webSocket thread\n"));
+    client.reset();
+    ASSERT_TRUE(server.WaitFinished(1));
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->opcode, kOpText);
+    EXPECT_EQ(request->payload, "{\"request\":1}");
+    ASSERT_TRUE(close);
+    EXPECT_EQ(close->opcode, kOpClose);
+    EXPECT_EQ(output.Count("Get stop command and send close data\n"), 1);
+    EXPECT_EQ(sink.messages.at(0), "");
+    EXPECT_EQ(sink.messages.at(1), "{\"code\":0}");
+  }
+}
+
+// After Stop returns no delivery starts, even while the source keeps sending.
+TEST(StreamClientTest, NoDeliveryAfterStop) {
+  OutputCapture output;
+  FakeWsServer server([&](FakeWsPeer& peer) {
+    peer.ReadRequest();
+    peer.Accept();
+    // Until the client's close makes a send fail.
+    while (peer.SendFrame(kOpBinary, std::string(2000, 'm'))) {
+    }
+  });
+  Sink sink;
+  StreamClient client(server.Url(), &Sink::OnMessage, &sink);
+  ASSERT_TRUE(sink.WaitCount(20));
+  client.Stop();
+  size_t atStop = sink.Count();
+  ASSERT_TRUE(output.WaitFor("Quit webSocket thread\n"));
+  EXPECT_EQ(sink.Count(), atStop);
+  EXPECT_TRUE(server.WaitFinished(1));
+}
