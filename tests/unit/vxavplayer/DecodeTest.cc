@@ -15,7 +15,6 @@ using namespace vxtest;
 
 namespace {
 
-constexpr VX_WINDOW kWindow = 0x1001;
 
 StreamDescription Describe(int videoCodec, int mode = VX_MODE_LIVE) {
   StreamDescription d{};
@@ -61,8 +60,9 @@ void Feed(VX_HANDLE handle, const std::vector<Unit>& units, int codec, uint32_t 
 
 class VxDecodeTest : public ::testing::Test {
  protected:
-  void SetUp() override { m_output.AddWindow(kWindow, 320, 240); }
-  FakeOutput m_output;
+  void SetUp() override { m_window = m_output.AddWindow(320, 240); }
+  HeadlessOutput m_output;
+  VX_WINDOW m_window = 0;
   TempDir m_dir;
 };
 
@@ -94,14 +94,14 @@ TEST_F(VxDecodeTest, EachCodecDecodesEveryFrameWithItsTimeAndShowsTheColour) {
     Decoded decoded;
     VX_HANDLE handle = -1;
     const StreamDescription open = Describe(c.code);
-    ASSERT_EQ(VX_OpenStream(&open, &handle, kWindow, c.dxva), VX_OK);
-    ASSERT_EQ(VX_Play(handle, kWindow, 0), VX_OK);
+    ASSERT_EQ(VX_OpenStream(&open, &handle, m_window, c.dxva), VX_OK);
+    ASSERT_EQ(VX_Play(handle, m_window, 0), VX_OK);
     ASSERT_EQ(VX_SetDecodeCallBack(handle, &Decoded::Call, &decoded), VX_OK);
-    const int before = m_output.Presents(kWindow);
+    const int before = m_output.Presents(m_window);
     Feed(handle, units, c.code, 1000);
     // Decoders hold back a few pictures until more units come. Each picture carries the time of
     // the unit it came from, once (pictures come in display order, so sort before comparing).
-    ASSERT_TRUE(m_output.WaitPresents(kWindow, before + 25));
+    ASSERT_TRUE(m_output.WaitPresents(m_window, before + 25));
     {
       std::lock_guard<std::mutex> lock(decoded.mutex);
       ASSERT_GE(decoded.times.size(), 25u);
@@ -112,8 +112,8 @@ TEST_F(VxDecodeTest, EachCodecDecodesEveryFrameWithItsTimeAndShowsTheColour) {
       EXPECT_LT(times.back(), 1030u);
       EXPECT_EQ(decoded.lastWidth, 176);
     }
-    EXPECT_EQ(m_output.LastWidth(kWindow), 320);  // scaled to the window
-    EXPECT_TRUE(Near(m_output.At(kWindow, 160, 120), c.r, c.g, c.b));
+    EXPECT_EQ(m_output.LastWidth(m_window), 320);  // scaled to the window
+    EXPECT_TRUE(Near(m_output.At(m_window, 160, 120), c.r, c.g, c.b));
     EXPECT_EQ(VX_CloseStream(handle), VX_OK);
   }
 }
@@ -126,14 +126,14 @@ TEST_F(VxDecodeTest, CodecAndSizeChangeMidStreamShowTheNewPicture) {
   Decoded decoded;
   VX_HANDLE handle = -1;
   const StreamDescription open = Describe(VX_CODEC_H264);
-  ASSERT_EQ(VX_OpenStream(&open, &handle, kWindow, 0), VX_OK);
-  ASSERT_EQ(VX_Play(handle, kWindow, 0), VX_OK);
+  ASSERT_EQ(VX_OpenStream(&open, &handle, m_window, 0), VX_OK);
+  ASSERT_EQ(VX_Play(handle, m_window, 0), VX_OK);
   VX_SetDecodeCallBack(handle, &Decoded::Call, &decoded);
   Feed(handle, ReadUnits(first), VX_CODEC_H264, 0);
   Feed(handle, ReadUnits(second), VX_CODEC_H265, 10);
   Feed(handle, ReadUnits(second), VX_CODEC_H265, 20);  // pushes the held-back pictures out
   // The first stream drains whole when the codec changes.
-  ASSERT_TRUE(m_output.WaitPresents(kWindow, 15));
+  ASSERT_TRUE(m_output.WaitPresents(m_window, 15));
   {
     std::lock_guard<std::mutex> lock(decoded.mutex);
     ASSERT_GE(decoded.times.size(), 15u);
@@ -141,7 +141,7 @@ TEST_F(VxDecodeTest, CodecAndSizeChangeMidStreamShowTheNewPicture) {
     EXPECT_EQ(*std::min_element(decoded.times.begin() + 10, decoded.times.end()), 10u);
     EXPECT_EQ(decoded.lastWidth, 176);
   }
-  EXPECT_TRUE(Near(m_output.At(kWindow, 10, 10), 0, 0, 255));
+  EXPECT_TRUE(Near(m_output.At(m_window, 10, 10), 0, 0, 255));
   VX_CloseStream(handle);
 }
 
@@ -151,8 +151,8 @@ TEST_F(VxDecodeTest, FullBufferAnswersBusyAndDrainsAfterResume) {
   const auto units = ReadUnits(path);
   VX_HANDLE handle = -1;
   const StreamDescription open = Describe(VX_CODEC_H264, VX_MODE_PLAYBACK);
-  ASSERT_EQ(VX_OpenStream(&open, &handle, kWindow, 0), VX_OK);
-  ASSERT_EQ(VX_Play(handle, kWindow, 0), VX_OK);
+  ASSERT_EQ(VX_OpenStream(&open, &handle, m_window, 0), VX_OK);
+  ASSERT_EQ(VX_Play(handle, m_window, 0), VX_OK);
   ASSERT_EQ(VX_Pause(handle, 1), VX_OK);
   ASSERT_EQ(VX_SetSpeed(handle, 16), VX_OK);  // fast: the drain below takes no time
   int accepted = 0;
@@ -171,7 +171,7 @@ TEST_F(VxDecodeTest, FullBufferAnswersBusyAndDrainsAfterResume) {
   EXPECT_EQ(decoded, 0);
 
   ASSERT_EQ(VX_Pause(handle, 0), VX_OK);
-  ASSERT_TRUE(m_output.WaitPresents(kWindow, accepted - 3));
+  ASSERT_TRUE(m_output.WaitPresents(m_window, accepted - 3));
   // Everything handed over has left the buffer.
   do {
     VX_GetVideoBufferInfo(handle, &decoded, &buffered, &shown);
@@ -188,20 +188,20 @@ TEST_F(VxDecodeTest, CropShowsOnlyThePartAndRefreshPresentsAgain) {
                         "-c:v libx264 -bf 0"));
   VX_HANDLE handle = -1;
   const StreamDescription open = Describe(VX_CODEC_H264);
-  ASSERT_EQ(VX_OpenStream(&open, &handle, kWindow, 0), VX_OK);
-  ASSERT_EQ(VX_Play(handle, kWindow, 0), VX_OK);
+  ASSERT_EQ(VX_OpenStream(&open, &handle, m_window, 0), VX_OK);
+  ASSERT_EQ(VX_Play(handle, m_window, 0), VX_OK);
   const VX_RECT left{0, 0, 80, 144};
   ASSERT_EQ(VX_ShowRect(handle, &left), VX_OK);
   Feed(handle, ReadUnits(path), VX_CODEC_H264, 0);
-  ASSERT_TRUE(m_output.WaitPresents(kWindow, 3));
-  EXPECT_TRUE(Near(m_output.At(kWindow, 310, 120), 255, 0, 0));
+  ASSERT_TRUE(m_output.WaitPresents(m_window, 3));
+  EXPECT_TRUE(Near(m_output.At(m_window, 310, 120), 255, 0, 0));
 
   ASSERT_EQ(VX_ShowRect(handle, nullptr), VX_OK);
-  const int before = m_output.Presents(kWindow);
+  const int before = m_output.Presents(m_window);
   ASSERT_EQ(VX_Refresh(handle), VX_OK);
-  ASSERT_TRUE(m_output.WaitPresents(kWindow, before + 1));
-  EXPECT_TRUE(Near(m_output.At(kWindow, 310, 120), 0, 0, 255));
-  EXPECT_TRUE(Near(m_output.At(kWindow, 10, 120), 255, 0, 0));
+  ASSERT_TRUE(m_output.WaitPresents(m_window, before + 1));
+  EXPECT_TRUE(Near(m_output.At(m_window, 310, 120), 0, 0, 255));
+  EXPECT_TRUE(Near(m_output.At(m_window, 10, 120), 255, 0, 0));
 
   const VX_RECT empty{50, 50, 50, 60};
   EXPECT_EQ(VX_ShowRect(handle, &empty), VX_ERR_PARAM);
@@ -211,7 +211,7 @@ TEST_F(VxDecodeTest, CropShowsOnlyThePartAndRefreshPresentsAgain) {
 TEST_F(VxDecodeTest, BadInputAndUnknownHandlesAnswerErrors) {
   VX_HANDLE handle = -1;
   const StreamDescription open = Describe(VX_CODEC_H264);
-  ASSERT_EQ(VX_OpenStream(&open, &handle, kWindow, 0), VX_OK);
+  ASSERT_EQ(VX_OpenStream(&open, &handle, m_window, 0), VX_OK);
   EXPECT_GT(handle, 0);
   const std::vector<uint8_t> garbage(500, 0xA5);
   const uint8_t annexB[] = {0, 0, 0, 1, 0x65, 0x88, 0x80, 0x10};
@@ -244,15 +244,15 @@ TEST_F(VxDecodeTest, BadInputAndUnknownHandlesAnswerErrors) {
 
   StreamDescription bad = Describe(77);
   VX_HANDLE other = 5;
-  EXPECT_EQ(VX_OpenStream(&bad, &other, kWindow, 0), VX_ERR_CODEC);
+  EXPECT_EQ(VX_OpenStream(&bad, &other, m_window, 0), VX_ERR_CODEC);
   EXPECT_EQ(other, -1);
-  EXPECT_EQ(VX_OpenStream(nullptr, &other, kWindow, 0), VX_ERR_PARAM);
+  EXPECT_EQ(VX_OpenStream(nullptr, &other, m_window, 0), VX_ERR_PARAM);
 
   // The closed handle and never-issued ones are refused by every entry point.
   for (VX_HANDLE h : {handle, VX_HANDLE{-1}, VX_HANDLE{0}, VX_HANDLE{123456789}}) {
     int32_t a, b, c;
     const VX_RECT r{0, 0, 10, 10};
-    EXPECT_EQ(VX_Play(h, kWindow, 0), VX_ERR_HANDLE);
+    EXPECT_EQ(VX_Play(h, m_window, 0), VX_ERR_HANDLE);
     EXPECT_EQ(VX_SetDrawCallBack(h, nullptr, nullptr), VX_ERR_HANDLE);
     EXPECT_EQ(VX_SetDecodeCallBack(h, nullptr, nullptr), VX_ERR_HANDLE);
     EXPECT_EQ(VX_InputData(h, annexB, 8, &h264, 0), VX_ERR_HANDLE);
@@ -287,7 +287,7 @@ TEST_F(VxDecodeTest, ClosingInsideItsOwnCallbackIsSafe) {
   } closer;
   VX_HANDLE handle = -1;
   const StreamDescription open = Describe(VX_CODEC_H264);
-  ASSERT_EQ(VX_OpenStream(&open, &handle, kWindow, 0), VX_OK);
+  ASSERT_EQ(VX_OpenStream(&open, &handle, m_window, 0), VX_OK);
   closer.handle = handle;
   VX_SetDecodeCallBack(
       handle,
@@ -319,8 +319,8 @@ TEST_F(VxDecodeTest, DrawCallbackMayCropAndSnapshotItsOwnStream) {
   } drawer;
   drawer.snapshot = m_dir.Path("in-draw.png");
   const StreamDescription open = Describe(VX_CODEC_H264);
-  ASSERT_EQ(VX_OpenStream(&open, &drawer.handle, kWindow, 0), VX_OK);
-  ASSERT_EQ(VX_Play(drawer.handle, kWindow, 0), VX_OK);
+  ASSERT_EQ(VX_OpenStream(&open, &drawer.handle, m_window, 0), VX_OK);
+  ASSERT_EQ(VX_Play(drawer.handle, m_window, 0), VX_OK);
   VX_SetDrawCallBack(
       drawer.handle,
       [](int32_t, void* canvas, void* user) {
@@ -332,7 +332,7 @@ TEST_F(VxDecodeTest, DrawCallbackMayCropAndSnapshotItsOwnStream) {
       },
       &drawer);
   Feed(drawer.handle, ReadUnits(path), VX_CODEC_H264, 0);
-  ASSERT_TRUE(m_output.WaitPresents(kWindow, 5));
+  ASSERT_TRUE(m_output.WaitPresents(m_window, 5));
   EXPECT_EQ(drawer.snapshots.load(), 5);
   EXPECT_EQ(Probe(drawer.snapshot, "v").width, 176);
   VX_CloseStream(drawer.handle);

@@ -11,7 +11,6 @@ using namespace vxtest;
 
 namespace {
 
-constexpr VX_WINDOW kWindow = 0x2001;
 
 StreamDescription Frame(int video, int audio, int kind) {
   StreamDescription d{};
@@ -41,7 +40,7 @@ std::vector<Unit> AlawBlocks(const TempDir& dir, int seconds) {
 class VxFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_output.AddWindow(kWindow, 176, 144);
+    m_window = m_output.AddWindow(176, 144);
     m_video = m_dir.Path("src.h264");
     ASSERT_TRUE(MakeVideo(m_video, "testsrc=s=176x144:r=25", 50, "-c:v libx264 -g 10"));
     m_units = ReadUnits(m_video);
@@ -76,7 +75,8 @@ class VxFileTest : public ::testing::Test {
     }
   }
 
-  FakeOutput m_output;
+  HeadlessOutput m_output;
+  VX_WINDOW m_window = 0;
   TempDir m_dir;
   std::string m_video;
   std::vector<Unit> m_units;
@@ -92,8 +92,8 @@ TEST_F(VxFileTest, RecordingStartedMidGopPlaysInEveryContainer) {
     SCOPED_TRACE(c.ext);
     VX_HANDLE handle = -1;
     const StreamDescription open = Frame(VX_CODEC_H264, VX_CODEC_G711A, 0);
-    ASSERT_EQ(VX_OpenStream(&open, &handle, kWindow, 0), VX_OK);
-    ASSERT_EQ(VX_Play(handle, kWindow, 0), VX_OK);
+    ASSERT_EQ(VX_OpenStream(&open, &handle, m_window, 0), VX_OK);
+    ASSERT_EQ(VX_Play(handle, m_window, 0), VX_OK);
     const std::string path = m_dir.Path(std::string("rec.") + c.ext);
     ASSERT_EQ(VX_StartRecord(handle, path.c_str(), nullptr, 25), VX_OK);
     FeedInterleaved(handle, 3, false);  // frames 3..9 precede the next key frame at 10
@@ -147,9 +147,9 @@ TEST_F(VxFileTest, DownloadWriterKeepsEveryFrame) {
 TEST_F(VxFileTest, SnapshotWritesTheLastPictureAtItsOwnSize) {
   VX_HANDLE handle = -1;
   const StreamDescription open = Frame(VX_CODEC_H264, 0, 0);
-  ASSERT_EQ(VX_OpenStream(&open, &handle, kWindow, 0), VX_OK);
-  m_output.AddWindow(kWindow, 640, 480);
-  ASSERT_EQ(VX_Play(handle, kWindow, 0), VX_OK);
+  ASSERT_EQ(VX_OpenStream(&open, &handle, m_window, 0), VX_OK);
+  m_output.Resize(m_window, 640, 480);
+  ASSERT_EQ(VX_Play(handle, m_window, 0), VX_OK);
   const StreamDescription video = Frame(VX_CODEC_H264, 0, 0);
   for (size_t i = 0; i < 12; ++i) Send(handle, m_units[i], video, false);
   WaitDrained(handle);

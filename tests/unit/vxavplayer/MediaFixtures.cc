@@ -75,64 +75,53 @@ ProbeResult Probe(const std::string& path, const std::string& type) {
   return result;
 }
 
-FakeOutput::FakeOutput() { platform::display::SetVideoOutput(this); }
-FakeOutput::~FakeOutput() { platform::display::SetVideoOutput(nullptr); }
+// The backend registers itself as the output; this wrapper takes its place.
+HeadlessOutput::HeadlessOutput() { platform::display::SetVideoOutput(this); }
+HeadlessOutput::~HeadlessOutput() { platform::display::SetVideoOutput(nullptr); }
 
-void FakeOutput::AddWindow(platform::display::WindowId id, int width, int height) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_windows[id].width = width;
-  m_windows[id].height = height;
+platform::display::WindowId HeadlessOutput::AddWindow(int width, int height) {
+  return m_display.CreateContainer(0, platform::display::MakeRect(0, 0, width, height), nullptr);
 }
 
-bool FakeOutput::GetClientSize(platform::display::WindowId window, int* width, int* height) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  auto it = m_windows.find(window);
-  if (it == m_windows.end()) return false;
-  *width = it->second.width;
-  *height = it->second.height;
-  return true;
+void HeadlessOutput::Resize(platform::display::WindowId window, int width, int height) {
+  m_display.Move(window, platform::display::MakeRect(0, 0, width, height));
 }
 
-bool FakeOutput::Present(platform::display::WindowId window, const platform::display::VideoFrameView& frame,
-                         const std::function<void(void* canvas)>& overlay) {
+bool HeadlessOutput::GetClientSize(platform::display::WindowId window, int* width, int* height) {
+  return m_display.GetClientSize(window, width, height);
+}
+
+bool HeadlessOutput::Present(platform::display::WindowId window, const platform::display::VideoFrameView& frame,
+                             const std::function<void(void* canvas)>& overlay) {
+  if (!m_display.Present(window, frame, overlay)) return false;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_windows.find(window);
-    if (it == m_windows.end()) return false;
-    Window& w = it->second;
-    w.lastWidth = frame.width;
-    w.lastHeight = frame.height;
-    w.pixels.assign(frame.bgra, frame.bgra + static_cast<size_t>(frame.stride) * frame.height);
-  }
-  if (overlay) overlay(this);
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_windows[window].presents;
+    ++m_presents[window];
   }
   m_changed.notify_all();
   return true;
 }
 
-bool FakeOutput::WaitPresents(platform::display::WindowId window, int count) {
+bool HeadlessOutput::WaitPresents(platform::display::WindowId window, int count) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  return m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return m_windows[window].presents >= count; });
+  return m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return m_presents[window] >= count; });
 }
 
-int FakeOutput::Presents(platform::display::WindowId window) {
+int HeadlessOutput::Presents(platform::display::WindowId window) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_windows[window].presents;
+  return m_presents[window];
 }
 
-Pixel FakeOutput::At(platform::display::WindowId window, int x, int y) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  const Window& w = m_windows[window];
-  const std::uint8_t* p = w.pixels.data() + (static_cast<size_t>(y) * w.lastWidth + x) * 4;
+Pixel HeadlessOutput::At(platform::display::WindowId window, int x, int y) {
+  const auto frame = m_display.LastFrame(window);
+  if (!frame || x < 0 || y < 0 || x >= frame->width || y >= frame->height) return Pixel{-1, -1, -1};
+  const std::uint8_t* p = frame->bgra.data() + (static_cast<size_t>(y) * frame->width + x) * 4;
   return Pixel{p[0], p[1], p[2]};
 }
 
-int FakeOutput::LastWidth(platform::display::WindowId window) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_windows[window].lastWidth;
+int HeadlessOutput::LastWidth(platform::display::WindowId window) {
+  const auto frame = m_display.LastFrame(window);
+  return frame ? frame->width : 0;
 }
 
 bool Near(const Pixel& p, int r, int g, int b, int tolerance) {

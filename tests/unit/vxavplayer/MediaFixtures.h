@@ -1,6 +1,6 @@
 #pragma once
 // Test media made by the ffmpeg tool, split into the units a source would send, and a video
-// output that keeps what was presented.
+// output on the headless display backend.
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/display/VideoOutput.h"
+#include "platform/display/headless/HeadlessDisplay.h"
 
 namespace vxtest {
 
@@ -50,29 +50,30 @@ struct Pixel {
   int b, g, r;
 };
 
-// An output backend of windows with fixed sizes that keeps the last presented frame.
-class FakeOutput : public platform::display::IVideoOutput {
+// The headless display backend as the library's video output: its windows get the pictures;
+// presents are counted on the way so tests can wait for them. Present runs on the library's
+// threads; m_mutex guards the counts.
+class HeadlessOutput : public platform::display::IVideoOutput {
  public:
-  FakeOutput();
-  ~FakeOutput() override;
-  void AddWindow(platform::display::WindowId id, int width, int height);
+  HeadlessOutput();
+  ~HeadlessOutput() override;
+  platform::display::WindowId AddWindow(int width, int height);
+  void Resize(platform::display::WindowId window, int width, int height);
   bool GetClientSize(platform::display::WindowId window, int* width, int* height) override;
   bool Present(platform::display::WindowId window, const platform::display::VideoFrameView& frame,
                const std::function<void(void* canvas)>& overlay) override;
   // Waits until `window` has had `count` presents; false after a long guard time.
   bool WaitPresents(platform::display::WindowId window, int count);
   int Presents(platform::display::WindowId window);
+  // A pixel of the window's last picture.
   Pixel At(platform::display::WindowId window, int x, int y);
   int LastWidth(platform::display::WindowId window);
 
  private:
-  struct Window {
-    int width = 0, height = 0, presents = 0, lastWidth = 0, lastHeight = 0;
-    std::vector<std::uint8_t> pixels;
-  };
+  platform::display::HeadlessDisplay m_display;
   std::mutex m_mutex;
   std::condition_variable m_changed;
-  std::map<platform::display::WindowId, Window> m_windows;
+  std::map<platform::display::WindowId, int> m_presents;
 };
 
 bool Near(const Pixel& p, int r, int g, int b, int tolerance = 24);
