@@ -351,6 +351,14 @@ TEST_F(PlayWndTest, EscapeRestoresOnlyFromFullScreen) {
   EXPECT_EQ(m_display.GetWindowRect(Container())->Width(), 640);
   m_display.InjectKey(Container(), Key::Escape);
   EXPECT_EQ(m_group->m_fullScreenCount, 0);
+
+  // A repeated fullScreen must not take the enlarged size as the one to go back to.
+  ASSERT_EQ(m_group->FullScreen(false), 0);
+  ASSERT_EQ(m_group->FullScreen(false), 0);
+  EXPECT_EQ(m_group->m_fullScreenCount, 1);
+  m_display.InjectKey(Container(), Key::Escape);
+  EXPECT_EQ(m_group->m_fullScreenCount, 0);
+  EXPECT_EQ(m_group->m_width, 640);
 }
 
 TEST_F(PlayWndTest, LockHidesVisibleGroupUntilReattach) {
