@@ -116,6 +116,9 @@ int CPlayWnd::FullScreen(bool paneOnly) {
     m_fullScreenThread = std::thread([this] { FullScreenThread(); });
     return 0;
   }
+  // Already enlarged (or a pane is): saving again would make the desktop size the one Escape
+  // goes back to.
+  if (m_fullScreenCount > 0) return 0;
   m_savedWidth = m_width.load();
   m_savedHeight = m_height.load();
   auto desktop = display->DesktopSize();

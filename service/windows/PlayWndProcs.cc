@@ -155,11 +155,13 @@ void CPlayWnd::ContainerProc(const WindowEvent& e) {
       else
         PaintContainer(*e.canvas);
       if (m_eventSink) m_eventSink->OnWndPainted(container);
-      // Escape must reach the container while it covers the screen.
-      if (m_fullScreenCount > 0 && display) display->SetFocus(container);
+      // Escape must reach the container while it covers the screen; not while a pane's dialog,
+      // which owns the keyboard as a modal dialog would, is up.
+      if (m_fullScreenCount > 0 && !m_fullScreenDialog && display) display->SetFocus(container);
       break;
     case WindowEvent::Kind::Key:
-      if (e.key == Key::Escape && m_fullScreenCount > 0) {
+      // The dialog's own count is its to give back; its owner takes no input meanwhile.
+      if (e.key == Key::Escape && m_fullScreenCount > 0 && !m_fullScreenDialog) {
         m_width = m_savedWidth.load();
         m_height = m_savedHeight.load();
         if (display) display->Move(container, platform::display::MakeRect(m_x, m_y, m_width, m_height));

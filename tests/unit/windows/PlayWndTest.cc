@@ -351,6 +351,14 @@ TEST_F(PlayWndTest, EscapeRestoresOnlyFromFullScreen) {
   EXPECT_EQ(m_display.GetWindowRect(Container())->Width(), 640);
   m_display.InjectKey(Container(), Key::Escape);
   EXPECT_EQ(m_group->m_fullScreenCount, 0);
+
+  // A repeated fullScreen must not take the enlarged size as the one to go back to.
+  ASSERT_EQ(m_group->FullScreen(false), 0);
+  ASSERT_EQ(m_group->FullScreen(false), 0);
+  EXPECT_EQ(m_group->m_fullScreenCount, 1);
+  m_display.InjectKey(Container(), Key::Escape);
+  EXPECT_EQ(m_group->m_fullScreenCount, 0);
+  EXPECT_EQ(m_group->m_width, 640);
 }
 
 TEST_F(PlayWndTest, LockHidesVisibleGroupUntilReattach) {
@@ -487,6 +495,14 @@ TEST_F(PlayWndTest, DoubleClickAndPaneFullScreen) {
   auto video = m_display.ListChildren(dialog);
   ASSERT_EQ(video.size(), 1u);
   EXPECT_EQ(*m_display.GetWindowRect(video[0]), MakeRect(240, 0, 1440, 1080));
+  // The container is the dialog's owner: a repaint must not take the keyboard from the dialog, and
+  // an Escape that reaches the container anyway must not shrink it to a size never saved.
+  m_display.Invalidate(Container());
+  Settle();
+  EXPECT_NE(m_display.FocusedWindow(), Container());
+  m_display.InjectKey(Container(), Key::Escape);
+  EXPECT_EQ(m_group->m_fullScreenCount, 1);
+  EXPECT_EQ(m_group->m_width, 640);
   // A drag on the dialog is reported with the screen size.
   m_display.InjectMouse(dialog, MouseAction::LeftDown, 100, 100);
   EXPECT_EQ(m_events.Take().back().width, 1920);
@@ -494,6 +510,7 @@ TEST_F(PlayWndTest, DoubleClickAndPaneFullScreen) {
   m_events.Take();
   m_display.InjectMouse(dialog, MouseAction::LeftDoubleClick, 100, 100);
   ASSERT_TRUE(m_events.WaitFor("mouse"));
+  EXPECT_EQ(m_group->m_fullScreenCount, 0);
   m_group.reset();  // joins the full-screen thread
   EXPECT_FALSE(m_display.State(dialog));
 }

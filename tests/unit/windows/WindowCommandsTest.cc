@@ -5,6 +5,7 @@
 #include "platform/display/headless/HeadlessDisplay.h"
 #include "service/protocol/CommandDispatcher.h"
 #include "service/protocol/EventRouter.h"
+#include "service/protocol/ResourceGuard.h"
 #include "service/windows/CPlayWnd.h"
 #include "tests/unit/protocol/ProtocolFixture.h"
 
@@ -152,6 +153,26 @@ TEST_F(WindowCommandsTest, CreateFailsWhenNoBrowserShowsTheSession) {
   ASSERT_TRUE(m_session.m_pWnd);
   EXPECT_EQ(Container(), 0u);
   EXPECT_EQ(Execute(R"({"cmd":"arrangeWnd","data":{"arrangeType":4}})"), Reply("arrangeWnd", R"({"errorCode":0})"));
+}
+
+// The guard walks every group from the timer thread while the page makes, re-attaches and destroys
+// its group (under the thread checker this proves the guard never reaches a group being deleted).
+TEST_F(WindowCommandsTest, ResourceGuardWhileGroupsComeAndGo) {
+  ResourceGuard guard(m_sessions.m_table, m_router,
+                      {[] { return std::optional<double>(90.0); }, [] { return std::optional<int>(10); }});
+  std::atomic<bool> done{false};
+  std::thread timer([&] {
+    for (int i = 0; i < 20000 && !done; ++i) guard.CheckResource();
+  });
+  for (int i = 0; i < 4; ++i) {
+    Execute(R"({"cmd":"createWnd","data":{)" + kRect + "}}");
+    Execute(R"({"cmd":"arrangeWnd","data":{"arrangeType":4}})");
+    Execute(R"({"cmd":"updateWebWnd","data":{}})");
+    Execute(R"({"cmd":"destroyWnd","data":{}})");
+  }
+  done = true;
+  timer.join();
+  EXPECT_FALSE(m_session.m_pWnd);
 }
 
 }  // namespace
