@@ -4,13 +4,12 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <vector>
 
 #include "platform/system/Process.h"
 #include "platform/system/SessionLock.h"
+#include "FakeGdbus.h"
 
 using namespace platform::system;
 
@@ -61,42 +60,6 @@ TEST(SessionLockTest, SessionPathsAndReplies) {
   for (const char* bad : {"", "(objectpath '',)", "(objectpath 'x',)", "(objectpath '/a", "('/a',)"})
     EXPECT_EQ(ParseObjectPathReply(bad), std::nullopt) << bad;
 }
-
-// A stand-in for gdbus: answers the session calls for session "2" (path _32) only, and monitors
-// by printing a captured exchange, then stays until it is ended.
-class FakeTool {
- public:
-  explicit FakeTool(bool logindAnswers) {
-    m_path = std::filesystem::path(::testing::TempDir()) /
-             ("fake-gdbus-" + std::to_string(CurrentProcessId()) + (logindAnswers ? "-a" : "-b"));
-    std::ofstream(m_path) << "#!/bin/sh\n"
-                          << (logindAnswers ? "" : "[ \"$1\" = call ] && exit 1\n") <<
-        R"SH(case "$1" in
-call)
-  case "$*" in
-    *GetSessionByPID*) echo "(objectpath '/org/freedesktop/login1/session/_32',)";;
-    *) [ "$6" = /org/freedesktop/login1/session/_32 ] || exit 1; echo "(<'2'>,)";;
-  esac;;
-monitor)
-  p=$6
-  echo "Monitoring signals on object $p owned by org.freedesktop.login1"
-  echo "The name org.freedesktop.login1 is owned by :1.4"
-  echo "/org/freedesktop/login1/session/c7: org.freedesktop.login1.Session.Unlock ()"
-  echo "$p: org.freedesktop.DBus.Properties.PropertiesChanged ('org.freedesktop.login1.Session', {'LockedHint': <true>}, @as [])"
-  echo "$p: org.freedesktop.login1.Session.Lock ()"
-  echo "$p: org.freedesktop.login1.Session.Unlock ()"
-  exec sleep 600;;
-*) exit 1;;
-esac
-)SH";
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all);
-  }
-  ~FakeTool() { std::filesystem::remove(m_path); }
-  std::string Path() const { return m_path.string(); }
-
- private:
-  std::filesystem::path m_path;
-};
 
 struct Heard {
   std::mutex mutex;
