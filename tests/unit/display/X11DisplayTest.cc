@@ -32,7 +32,9 @@ bool WaitFor(F done) {
 class XvfbServer {
  public:
   XvfbServer() {
-    m_dir = std::string(::testing::TempDir()) + "xvfb-" + std::to_string(std::rand());
+    // Tests of this file run in parallel processes whose rand() starts alike.
+    m_dir = std::string(::testing::TempDir()) + "xvfb-" +
+            std::to_string(platform::system::CurrentProcessId()) + "-" + std::to_string(std::rand());
     std::system(("mkdir -p " + m_dir).c_str());
     // -displayfd picks a free display number and writes it once the server accepts clients.
     std::string cmd = "Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>" + m_dir +
