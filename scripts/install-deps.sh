@@ -10,7 +10,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libva-dev
   libx11-dev libxext-dev libxrandr-dev libpulse-dev
   ffmpeg curl xvfb x11-utils xdotool imagemagick libnss3-tools zenity
-  chromium procps psmisc python3
+  chromium procps psmisc python3 libglib2.0-bin
 )
 
 missing=()

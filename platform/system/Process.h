@@ -26,6 +26,9 @@ struct StartOptions {
   bool searchPath = false;             // look the program up in PATH (else the name as given)
   bool quiet = false;                  // standard input/output/error to the null device
   std::string outputFile;              // when set: standard output and error appended there
+  // When 0 or more: standard output goes to this descriptor (a pipe's write end), input and
+  // error to the null device. The caller keeps and closes its own copy.
+  int outputDescriptor = -1;
 };
 
 // Starts `program` and does not wait for it. Descriptors other than 0-2 are not inherited.

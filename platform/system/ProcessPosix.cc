@@ -132,7 +132,11 @@ std::optional<ProcessId> StartProcess(const std::string& program, const StartOpt
 
   if (!options.workingDirectory.empty())
     ::posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
-  if (options.quiet) {
+  if (options.outputDescriptor >= 0) {
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, options.outputDescriptor, 1);
+    ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  } else if (options.quiet) {
     ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     ::posix_spawn_file_actions_adddup2(&actions, 1, 2);

@@ -69,8 +69,9 @@ std::vector<::Window> ReadWindowList(::Display* dpy, ::Window w, Atom property) 
   return out;
 }
 
-void SendClientMessage(::Display* dpy, ::Window w, Atom type) {
+void SendClientMessage(::Display* dpy, ::Window w, Atom type, long value = 0) {
   XEvent ev{};
+  ev.xclient.data.l[0] = value;
   ev.xclient.type = ClientMessage;
   ev.xclient.window = w;
   ev.xclient.message_type = type;
@@ -141,6 +142,7 @@ X11Connection* X11Display::Impl::OpenConnection() {
   conn->gc = XCreateGC(dpy, conn->root, 0, nullptr);
   conn->paintAtom = XInternAtom(dpy, "_NIMBREL_PAINT", False);
   conn->destroyAtom = XInternAtom(dpy, "_NIMBREL_DESTROY", False);
+  conn->lockAtom = XInternAtom(dpy, "_NIMBREL_SESSION_LOCK", False);
   X11Connection* raw = conn.get();
   t_connections[generation] = std::move(conn);
   return raw;
@@ -169,6 +171,11 @@ std::unique_ptr<X11Display> X11Display::Open(const std::string& displayName) {
 X11Display::X11Display(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) { SetVideoOutput(this); }
 
 X11Display::~X11Display() {
+  // Its thread reaches the registry; it ends before anything else goes.
+  {
+    std::lock_guard<std::mutex> lock(m_impl->lockMutex);
+    m_impl->lockWatcher.reset();
+  }
   if (GetVideoOutput() == this) SetVideoOutput(nullptr);
   t_connections.erase(m_impl->generation);
 }
@@ -479,9 +486,45 @@ void X11Display::Destroy(WindowId window) {
   XFlush(c.dpy);
 }
 
-bool X11Display::WatchSessionLock(WindowId, bool) {
-  // Lock notifications would come from logind over D-Bus, which this backend does not speak.
-  return false;
+void X11Display::SetSessionLockOptions(const system::SessionLockOptions& options) {
+  std::lock_guard<std::mutex> lock(m_impl->lockMutex);
+  m_impl->lockOptions = options;
+}
+
+bool X11Display::WatchSessionLock(WindowId window, bool watch) {
+  {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    if (m_impl->windows.count(window) == 0) return false;
+  }
+  if (watch) {
+    std::lock_guard<std::mutex> lock(m_impl->lockMutex);
+    // logind is asked once: a desktop without it does not grow one later.
+    if (m_impl->lockUnavailable) return false;
+    if (!m_impl->lockWatcher) {
+      auto watcher = std::make_unique<system::SessionLockWatcher>(m_impl->lockOptions);
+      // Runs on the watcher's thread: each watching window hears it on its owner's loop.
+      bool started = watcher->Start([this](bool locked) {
+        std::vector<::Window> watching;
+        {
+          std::lock_guard<std::mutex> lock(m_impl->mutex);
+          for (auto& [id, w] : m_impl->windows)
+            if (w.watchesLock) watching.push_back(id);
+        }
+        X11Connection& c = m_impl->Conn();
+        for (::Window w : watching) SendClientMessage(c.dpy, w, c.lockAtom, locked ? 1 : 0);
+      });
+      if (!started) {
+        m_impl->lockUnavailable = true;
+        return false;
+      }
+      m_impl->lockWatcher = std::move(watcher);
+    }
+  }
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  auto it = m_impl->windows.find(window);
+  if (it == m_impl->windows.end()) return false;
+  it->second.watchesLock = watch;
+  return true;
 }
 
 std::vector<Monitor> X11Display::ListMonitors() {
@@ -621,6 +664,8 @@ void X11Display::RunLoop() {
           c.invalid.insert(w);
         else if (static_cast<Atom>(ev.xclient.message_type) == c.destroyAtom)
           Destroy(w);
+        else if (static_cast<Atom>(ev.xclient.message_type) == c.lockAtom && d.delegate)
+          d.delegate->OnSessionLock(w, ev.xclient.data.l[0] != 0);
         break;
       case ButtonPress:
         if (ev.xbutton.button == Button1 && d.delegate) {

@@ -13,6 +13,7 @@
 
 #include "platform/display/Display.h"
 #include "platform/display/VideoOutput.h"
+#include "platform/system/SessionLock.h"
 
 namespace platform::display {
 
@@ -50,6 +51,9 @@ class X11Display : public IDisplay, public IVideoOutput {
   bool GetClientSize(WindowId window, int* width, int* height) override;
   bool Present(WindowId window, const VideoFrameView& frame,
                const std::function<void(void* canvas)>& overlay) override;
+
+  // Where lock notifications come from; takes effect at the first WatchSessionLock.
+  void SetSessionLockOptions(const system::SessionLockOptions& options);
 
   // Waits until the server has handled everything this thread sent.
   void Sync();

@@ -6,6 +6,7 @@
 #include <X11/extensions/XShm.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -23,7 +24,7 @@ struct X11Connection {
   int depth = 0;
   GC gc = nullptr;
   std::map<long, XFontStruct*> fonts;  // height * 10000 + weight
-  Atom paintAtom = 0, destroyAtom = 0;
+  Atom paintAtom = 0, destroyAtom = 0, lockAtom = 0;
   // Event loop state (owner threads only).
   bool quit = false;
   std::set<::Window> invalid;
@@ -53,6 +54,7 @@ struct X11Window {
   int backingWidth = 0, backingHeight = 0;
   bool topmost = false;
   int notifiedWidth = -1, notifiedHeight = -1;  // the size the delegate was last told
+  bool watchesLock = false;
 };
 
 struct X11Display::Impl {
@@ -60,6 +62,12 @@ struct X11Display::Impl {
   int generation = 0;
   std::mutex mutex;
   std::map<::Window, X11Window> windows;  // guarded by mutex
+  // Started at the first watch and kept while the display lives; guarded by lockMutex (held
+  // while logind is asked, so never under mutex).
+  std::mutex lockMutex;
+  system::SessionLockOptions lockOptions = system::DefaultSessionLockOptions();
+  std::unique_ptr<system::SessionLockWatcher> lockWatcher;
+  bool lockUnavailable = false;
 
   X11Connection& Conn();  // the calling thread's connection (opened on first use)
   X11Connection* OpenConnection();

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/display/x11/X11Display.h"
+#include "../sessionlock/FakeGdbus.h"
 
 using namespace platform::display;
 
@@ -31,7 +32,9 @@ bool WaitFor(F done) {
 class XvfbServer {
  public:
   XvfbServer() {
-    m_dir = std::string(::testing::TempDir()) + "xvfb-" + std::to_string(std::rand());
+    // Tests of this file run in parallel processes whose rand() starts alike.
+    m_dir = std::string(::testing::TempDir()) + "xvfb-" +
+            std::to_string(platform::system::CurrentProcessId()) + "-" + std::to_string(std::rand());
     std::system(("mkdir -p " + m_dir).c_str());
     // -displayfd picks a free display number and writes it once the server accepts clients.
     std::string cmd = "Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>" + m_dir +
@@ -134,6 +137,49 @@ TEST(X11Display, CreateMoveRegionPresent) {
   delegate.destroyed.get_future().wait();
   loop.join();
   EXPECT_FALSE(display->GetWindowRect(container));
+}
+
+struct LockDelegate : IWindowDelegate {
+  IDisplay* display = nullptr;
+  std::thread::id loopThread;
+  std::vector<bool> heard;  // owner thread only
+  std::promise<bool> onLoopThread;
+  void OnSessionLock(WindowId, bool locked) override {
+    heard.push_back(locked);
+    if (heard.size() == 2) onLoopThread.set_value(std::this_thread::get_id() == loopThread);
+  }
+  void OnDestroy(WindowId) override { display->PostQuit(); }
+};
+
+TEST(X11Display, SessionLockReachesTheOwnerThread) {
+  XvfbServer server;
+  ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
+  FakeTool tool(true);
+  auto display = X11Display::Open(server.Display());
+  auto unavailable = X11Display::Open(server.Display());
+  ASSERT_TRUE(display && unavailable);
+  display->SetSessionLockOptions({tool.Path(), "2", "", 3000});
+  unavailable->SetSessionLockOptions({"/nonexistent/gdbus", "2", "", 3000});
+
+  LockDelegate delegate;
+  delegate.display = display.get();
+  std::promise<std::pair<WindowId, WindowId>> created;
+  std::thread loop([&] {
+    delegate.loopThread = std::this_thread::get_id();
+    WindowId watched = display->CreateContainer(0, MakeRect(0, 0, 50, 50), &delegate);
+    WindowId other = unavailable->CreateContainer(0, MakeRect(0, 0, 50, 50), nullptr);
+    created.set_value({watched, other});
+    display->RunLoop();
+  });
+  auto [container, other] = created.get_future().get();
+  EXPECT_FALSE(unavailable->WatchSessionLock(other, true));
+  ASSERT_TRUE(display->WatchSessionLock(container, true));
+  auto done = delegate.onLoopThread.get_future();
+  ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_TRUE(done.get());
+  display->Destroy(container);
+  loop.join();
+  EXPECT_EQ(delegate.heard, (std::vector<bool>{true, false}));
 }
 
 }  // namespace
