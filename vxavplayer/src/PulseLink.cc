@@ -44,14 +44,14 @@ bool PulseLink::Open(bool record, int rate, int channels) {
   Close();
   const PulseApi& api = Api();
   if (!api.loaded) return false;
-  pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate), static_cast<std::uint8_t>(channels)};
+  pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate), static_cast<std::uint8_t>(channels)};
   // Short buffers: live audio should not lag the picture.
   pa_buffer_attr attr{static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(rate * channels * 2 / 5),
                       static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1),
                       static_cast<std::uint32_t>(rate * channels * 2 / 25)};
   int error = 0;
   m_stream = api.create(nullptr, "nimbrel", record ? PA_STREAM_RECORD : PA_STREAM_PLAYBACK, nullptr,
-                        record ? "capture" : "playback", &spec, nullptr, &attr, &error);
+                        record ? "capture" : "playback", &sampleFormat, nullptr, &attr, &error);
   m_rate = rate;
   m_channels = channels;
   return m_stream != nullptr;
