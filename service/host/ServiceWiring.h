@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "service/host/HttpAnswer.h"
-#include "service/protocol/IEvent.h"
+#include "service/events/IEvent.h"
 #include "service/protocol/SessionTable.h"
 
 std::unique_ptr<IEvent> MakeServiceEvents(SessionTable& sessions, IConnectionWriter& writer);

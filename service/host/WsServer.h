@@ -19,7 +19,7 @@
 #include "service/host/HttpAnswer.h"
 #include "service/host/MessageQueue.h"
 #include "service/protocol/CommandDispatcher.h"
-#include "service/protocol/IEvent.h"
+#include "service/events/IEvent.h"
 #include "service/protocol/SessionTable.h"
 
 typedef struct ssl_ctx_st SSL_CTX;

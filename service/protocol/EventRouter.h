@@ -6,7 +6,7 @@
 #include <string>
 
 #include "service/protocol/CommandReply.h"
-#include "service/protocol/IEvent.h"
+#include "service/events/IEvent.h"
 #include "service/protocol/SessionTable.h"
 
 class EventRouter : public IEvent {

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <string>
 
-#include "service/protocol/IEvent.h"
+#include "service/events/IEvent.h"
 #include "service/protocol/SessionTable.h"
 
 struct ServiceContext {

@@ -1,7 +1,7 @@
 // Finding the browser window that shows the page, keeping the container over the page, moving
 // and re-attaching it, and the monitor that shows it.
 #include "common/DebugLog.h"
-#include "service/protocol/IEvent.h"
+#include "service/events/IEvent.h"
 #include "service/windows/CPlayWnd.h"
 #include "service/windows/PlayWndClasses.h"
 #include "service/windows/WndObjManager.h"

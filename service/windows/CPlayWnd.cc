@@ -4,7 +4,7 @@
 
 #include "common/ColourText.h"
 #include "platform/timer/PeriodicTimer.h"
-#include "service/protocol/IEvent.h"
+#include "service/events/IEvent.h"
 #include "service/windows/PlayWndClasses.h"
 #include "service/windows/WndObjManager.h"
 

@@ -2,7 +2,7 @@
 // shown alone on a top-most window standing in for a modal dialog, on a thread of its own.
 #include <atomic>
 
-#include "service/protocol/IEvent.h"
+#include "service/events/IEvent.h"
 #include "service/windows/CPlayWnd.h"
 
 using platform::display::GetDisplay;

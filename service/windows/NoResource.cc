@@ -1,6 +1,6 @@
 // Writes "NO RESOURCE" into marked panes that show no video, every two seconds, so the text
 // survives whatever the renderer draws into the pane.
-#include "service/protocol/IEvent.h"
+#include "service/events/IEvent.h"
 #include "service/windows/CPlayWnd.h"
 
 using platform::display::GetDisplay;

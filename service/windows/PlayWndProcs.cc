@@ -1,6 +1,6 @@
 // The container and pane procedures: painting the frames and the highlight, selection by click,
 // drags and the zoom rectangle, Escape out of full screen, desktop lock and unlock. Window thread.
-#include "service/protocol/IEvent.h"
+#include "service/events/IEvent.h"
 #include "service/windows/CPlayWnd.h"
 #include "service/windows/PlayWndClasses.h"
 #include "service/windows/WndObjManager.h"

@@ -8,7 +8,7 @@
 
 #include "common/DebugLog.h"
 #include "platform/display/headless/HeadlessDisplay.h"
-#include "service/protocol/IEvent.h"
+#include "service/events/IEvent.h"
 #include "NoWaits.h"
 #include "service/windows/CPlayWnd.h"
 #include "service/windows/WndObjManager.h"
