@@ -10,6 +10,11 @@ std::string LocalAppDataFolder();
 std::string DefaultFolderRoot();
 // The separator the platform writes into paths it makes.
 char PathSeparator();
+// Whether paths start with a drive letter and its colon ("C:\\..."): true on Windows, false on
+// Linux, where a ':' is an ordinary character of a name.
+bool PathsHaveDriveLetters();
+// A path given in full, from the root of the file system (not relative to the working folder).
+bool IsFullPath(const std::string& path);
 // The folder of the running program (no trailing separator).
 std::string ProgramFolder();
 bool ChangeWorkingDirectory(const std::string& folder);

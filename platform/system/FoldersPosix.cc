@@ -42,6 +42,10 @@ std::string DefaultFolderRoot() {
 
 char PathSeparator() { return '/'; }
 
+bool PathsHaveDriveLetters() { return false; }
+
+bool IsFullPath(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
 std::string ProgramFolder() {
   std::error_code ec;
   auto p = std::filesystem::read_symlink("/proc/self/exe", ec);

@@ -1,5 +1,6 @@
 // The page's save folders, the folder picker and opening a folder in the file manager.
 #include "platform/system/Shell.h"
+#include "service/media/MediaFiles.h"
 #include "service/protocol/CommandTable.h"
 #include "service/settings/LocalSettings.h"
 
@@ -38,18 +39,9 @@ int BrowseFilePath(CommandCall& call) {
   return 0;
 }
 
-// Recording folders are named after times with '.' for ':'; only a drive colon stays.
-std::string DownloadFolderPath(std::string path) {
-  size_t first = path.find(':');
-  if (first == std::string::npos) return path;
-  for (size_t i = first + 1; i < path.size(); ++i) {
-    if (path[i] == ':') path[i] = '.';
-  }
-  return path;
-}
-
 int OpenDownloadFolder(CommandCall& call) {
-  platform::system::ShellOpen(DownloadFolderPath(call.request.filePath));
+  // Recording folders are named after times with '.' for ':', the rule files are written by.
+  platform::system::ShellOpen(CleanPathColons(call.request.filePath));
   return 0;
 }
 }  // namespace

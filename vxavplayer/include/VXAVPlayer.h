@@ -36,6 +36,7 @@ typedef int32_t VX_HANDLE;
 #define VX_CODEC_AAC_16K 34
 #define VX_CODEC_AAC_32K 37
 #define VX_CODEC_MP2 22
+#define VX_CODEC_AAC_TALK 39 /* AAC as the talk command names it ("AAC") */
 
 /* Stream modes (StreamDescription.streamMode). */
 #define VX_MODE_PLAYBACK 0
@@ -79,6 +80,11 @@ typedef void (*VX_DrawCallBack)(int32_t reserved, void* canvas, void* user);
 typedef void (*VX_DecodeCallBack)(VX_HANDLE handle, const uint8_t* data, int32_t size, int32_t width,
                                   int32_t height, int32_t reserved, const uint32_t* info, void* user);
 
+/* Once, when a recording ends by itself because its file takes no more (a full disk, a failed
+ * write): `code` is VX_ERR_FILE; what was written before stays playable. On the stream's decode
+ * thread, outside the library's locks; it must not close its own stream. */
+typedef void (*VX_RecordCallBack)(VX_HANDLE handle, int32_t code, void* user);
+
 /* For each encoded capture block. */
 typedef void (*VX_AVDataCallBack)(int32_t reserved, const uint8_t* data, int32_t length, int32_t reserved2,
                                   void* user);
@@ -101,10 +107,12 @@ int32_t VX_SetSpeed(VX_HANDLE handle, int32_t speed);
 int32_t VX_OpenSound(VX_HANDLE handle);
 int32_t VX_CloseSound(VX_HANDLE handle);
 /* Remuxes the stream (no video re-encoding) into the container the extension names (mp4, mov, mkv,
- * ts, avi...), from the next key frame on. Audio is copied when the container takes its codec,
- * else encoded as AAC. */
+ * ts, avi, flv), from the next key frame on. Audio is copied when the container takes its codec,
+ * else encoded as AAC. MP4 and MOV are fragmented, so a file cut short still plays. A recording
+ * that sees no key frame leaves no file; a link at the path is refused (VX_ERR_FILE). */
 int32_t VX_StartRecord(VX_HANDLE handle, const char* utf8Path, void* reserved, int32_t frameRate);
 int32_t VX_StopRecord(VX_HANDLE handle);
+int32_t VX_SetRecordCallBack(VX_HANDLE handle, VX_RecordCallBack callback, void* user);
 /* The last decoded picture at its own size; .jpg/.jpeg, .png or .bmp. */
 int32_t VX_SnapshotW(VX_HANDLE handle, const wchar_t* path, int32_t reserved);
 int32_t VX_ShowRect(VX_HANDLE handle, const VX_RECT* rect);

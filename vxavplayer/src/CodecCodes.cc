@@ -20,7 +20,8 @@ AVCodecID AudioCodecId(int code) {
     case VX_CODEC_AAC:
     case VX_CODEC_AAC_8K:
     case VX_CODEC_AAC_16K:
-    case VX_CODEC_AAC_32K: return AV_CODEC_ID_AAC;
+    case VX_CODEC_AAC_32K:
+    case VX_CODEC_AAC_TALK: return AV_CODEC_ID_AAC;
     case VX_CODEC_MP2: return AV_CODEC_ID_MP2;
     default: return AV_CODEC_ID_NONE;
   }

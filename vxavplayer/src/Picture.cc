@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 
+#include "platform/system/FileWriter.h"
 #include "vxavplayer/src/StreamPlayer.h"
 
 namespace vxav {
@@ -66,11 +66,14 @@ int WritePicture(const AVFrame* picture, const std::string& path) {
       avcodec_receive_packet(context.get(), packet.get()) < 0) {
     return VX_ERR_GENERIC;
   }
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  // Never through a link at the name; a picture that cannot be written whole is removed.
+  auto file = platform::system::FileWriter::Open(path, platform::system::FileWriter::Mode::kTruncate);
   if (!file) return VX_ERR_FILE;
-  file.write(reinterpret_cast<const char*>(packet->data), packet->size);
-  file.close();
-  return file ? VX_OK : VX_ERR_FILE;
+  if (!file->Write(packet->data, static_cast<size_t>(packet->size))) {
+    file->CloseAndRemoveIfCreated();
+    return VX_ERR_FILE;
+  }
+  return VX_OK;
 }
 
 }  // namespace vxav

@@ -12,11 +12,28 @@ extern "C" {
 namespace vxav {
 
 void FormatContextClose::operator()(AVFormatContext* f) const {
-  if (f->pb != nullptr && !(f->oformat->flags & AVFMT_NOFILE)) avio_closep(&f->pb);
+  f->pb = nullptr;  // the recorder's OutputIo owns it
   avformat_free_context(f);
 }
 
 namespace {
+
+// Containers a recording or download may take: each writes the one file it is given and nothing
+// else (a playlist or segment muxer would open files of its own choosing).
+bool AllowedContainer(const AVOutputFormat* format) {
+  static const char* const kNames[] = {"mp4", "mov", "matroska", "mpegts", "avi", "flv"};
+  for (const char* name : kNames) {
+    if (std::strcmp(format->name, name) == 0) return true;
+  }
+  return false;
+}
+
+bool Fragmented(const AVOutputFormat* format) {
+  return std::strcmp(format->name, "mp4") == 0 || std::strcmp(format->name, "mov") == 0;
+}
+
+// Muxers are never allowed to open further files.
+int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
 
 // Dimensions of a key frame, read by decoding it once.
 bool ProbeVideo(int videoCode, const std::uint8_t* data, int size, int* width, int* height, int* format) {
@@ -57,19 +74,19 @@ std::unique_ptr<Recorder> Recorder::Create(const std::string& path, int videoCod
     return nullptr;
   }
   const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
-  if (format == nullptr) return nullptr;
+  if (format == nullptr || !AllowedContainer(format)) return nullptr;
   if (videoCode != 0 && avformat_query_codec(format, VideoCodecId(videoCode), FF_COMPLIANCE_NORMAL) == 0) {
     *error = VX_ERR_CODEC;
     return nullptr;
   }
-  // Create (and truncate) the file now so a bad path fails at start rather than at the first key frame.
-  AVIOContext* probe = nullptr;
-  if (avio_open(&probe, path.c_str(), AVIO_FLAG_WRITE) < 0) {
+  // Open the file now so a bad path fails at start rather than at the first key frame.
+  auto io = OutputIo::Open(path);
+  if (!io) {
     *error = VX_ERR_FILE;
     return nullptr;
   }
-  avio_closep(&probe);
   std::unique_ptr<Recorder> recorder(new Recorder());
+  recorder->m_io = std::move(io);
   recorder->m_path = path;
   recorder->m_format = format;
   recorder->m_videoCode = videoCode;
@@ -80,6 +97,11 @@ std::unique_ptr<Recorder> Recorder::Create(const std::string& path, int videoCod
 }
 
 Recorder::~Recorder() { Close(); }
+
+int Recorder::Fail() {
+  m_failed = true;
+  return VX_ERR_FILE;
+}
 
 bool Recorder::AddAudioStream() {
   const AVCodecID id = AudioCodecId(m_audioCode);
@@ -190,10 +212,20 @@ bool Recorder::Start(const std::uint8_t* keyFrame, int keySize) {
     m_video = nullptr;
     return Start(keyFrame, keySize);
   }
-  if (!(m_format->flags & AVFMT_NOFILE) && avio_open(&output->pb, m_path.c_str(), AVIO_FLAG_WRITE) < 0) {
-    return false;
+  output->pb = m_io->Begin();
+  if (output->pb == nullptr) return false;
+  output->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_FLUSH_PACKETS;
+  output->flush_packets = 1;
+  output->io_open = &RefuseOpen;
+  AVDictionary* options = nullptr;
+  if (Fragmented(m_format)) {
+    // A fragment per key frame, and at least one every two seconds (audio-only, long GOPs).
+    av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    av_dict_set(&options, "frag_duration", "2000000", 0);
   }
-  if (avformat_write_header(output, nullptr) < 0) return false;
+  const int header = avformat_write_header(output, &options);
+  av_dict_free(&options);
+  if (header < 0) return false;
   m_started = true;
   return true;
 }
@@ -207,9 +239,8 @@ int Recorder::StartWithPendingVideo() {
   auto pending = std::move(m_pendingVideo);
   m_pendingVideo.clear();
   if (!Start(pending.front().data(), static_cast<int>(pending.front().size()))) {
-    m_failed = true;
     m_output.reset();
-    return VX_ERR_FILE;
+    return Fail();
   }
   // Audio from before the key frame only told the format; the file starts with the picture.
   m_earlyAudio.clear();
@@ -243,7 +274,7 @@ int Recorder::WriteVideo(int codecCode, const std::uint8_t* data, int size) {
   m_packet->data = nullptr;
   m_packet->size = 0;
   av_packet_unref(m_packet.get());
-  if (result < 0) return VX_ERR_FILE;
+  if (result < 0 || m_io->Failed()) return Fail();
   ++m_videoFrames;
   return VX_OK;
 }
@@ -254,7 +285,8 @@ int Recorder::WriteAudioPacket(AVPacket* packet, int samples) {
   packet->duration = samples;
   av_packet_rescale_ts(packet, AVRational{1, m_audioRate}, m_audio->time_base);
   m_audioSamples += samples;
-  return av_interleaved_write_frame(m_output.get(), packet) < 0 ? VX_ERR_FILE : VX_OK;
+  if (av_interleaved_write_frame(m_output.get(), packet) < 0 || m_io->Failed()) return Fail();
+  return VX_OK;
 }
 
 int Recorder::WriteAudio(int codecCode, const std::uint8_t* data, int size) {
@@ -275,9 +307,8 @@ int Recorder::WriteAudio(int codecCode, const std::uint8_t* data, int size) {
     } else {
       m_earlyAudio.emplace_back(data, data + size);
       if (!Start(nullptr, 0)) {
-        m_failed = true;
         m_output.reset();
-        return VX_ERR_FILE;
+        return Fail();
       }
       m_earlyAudio.clear();
     }
@@ -313,9 +344,9 @@ int Recorder::WriteAudio(int codecCode, const std::uint8_t* data, int size) {
 }
 
 int Recorder::Close() {
-  if (!m_output) return m_failed ? VX_ERR_FILE : VX_OK;
-  int result = VX_OK;
-  if (m_started) {
+  if (!m_io) return m_failed ? VX_ERR_FILE : VX_OK;
+  int result = m_failed ? VX_ERR_FILE : VX_OK;
+  if (m_started && !m_failed) {
     if (m_transcode && m_encoder) {
       // Flush what the encoder holds.
       avcodec_send_frame(const_cast<AVCodecContext*>(m_encoder->Context()), nullptr);
@@ -327,6 +358,13 @@ int Recorder::Close() {
     if (av_write_trailer(m_output.get()) < 0) result = VX_ERR_FILE;
   }
   m_output.reset();
+  if (m_started) {
+    m_io->Finish();
+    if (m_io->Failed()) result = VX_ERR_FILE;
+  } else {
+    m_io->Discard();  // never saw a key frame: no empty file
+  }
+  m_io.reset();
   return result;
 }
 

@@ -1,6 +1,10 @@
 #pragma once
 // Writes received elementary streams into a container named by the file's extension, without
 // re-encoding video. Audio is copied when the container carries its codec, else turned into AAC.
+// MP4 and MOV are written in fragments (an empty index first, a fragment per key frame), so a
+// file cut short by a killed process or a full disk still plays up to its last fragment. A
+// recorder that never saw a key frame leaves no file behind; the file is never written through
+// a link.
 // Not thread-safe: its owner serialises calls (a stream's record mutex, a download's mutex).
 #include <cstdint>
 #include <memory>
@@ -9,6 +13,7 @@
 
 #include "vxavplayer/src/AudioCodec.h"
 #include "vxavplayer/src/AvPtr.h"
+#include "vxavplayer/src/OutputIo.h"
 
 namespace vxav {
 
@@ -18,9 +23,9 @@ struct FormatContextClose {
 
 class Recorder {
  public:
-  // videoCode / audioCode: library codec codes (0 = none). The file is created at the first key
-  // frame (or first audio block of an audio-only stream). Null when the extension names no
-  // known container or a codec has no place in it.
+  // videoCode / audioCode: library codec codes (0 = none). The file is opened now (so a bad path
+  // fails at once) and written from the first key frame (or first audio block of an audio-only
+  // stream). Null when the extension names no known container or a codec has no place in it.
   static std::unique_ptr<Recorder> Create(const std::string& path, int videoCode, int audioCode, int frameRate,
                                           int* error);
   ~Recorder();
@@ -28,8 +33,10 @@ class Recorder {
   // Returns 0, or a negative code when the unit cannot be written.
   int WriteVideo(int codecCode, const std::uint8_t* data, int size);
   int WriteAudio(int codecCode, const std::uint8_t* data, int size);
-  // Writes the trailer and closes the file; 0 or a negative code.
+  // Writes the trailer and closes the file; 0 or a negative code. A file never started is removed.
   int Close();
+  // A write failed (a full disk): the file keeps what was written before; nothing more is.
+  bool Failed() const { return m_failed; }
 
   std::int64_t VideoFrames() const { return m_videoFrames; }
 
@@ -39,7 +46,11 @@ class Recorder {
   int StartWithPendingVideo();
   bool AddAudioStream();
   int WriteAudioPacket(AVPacket* packet, int samples);
+  // Marks the recorder failed after a write error; returns VX_ERR_FILE.
+  int Fail();
 
+  // After m_io: the output context goes first.
+  std::unique_ptr<OutputIo> m_io;
   std::string m_path;
   const AVOutputFormat* m_format = nullptr;
   std::unique_ptr<AVFormatContext, FormatContextClose> m_output;

@@ -65,6 +65,12 @@ void StreamPlayer::SetDecodeCallBack(VX_DecodeCallBack callback, void* user) {
   m_decodeUser = user;
 }
 
+void StreamPlayer::SetRecordCallBack(VX_RecordCallBack callback, void* user) {
+  std::lock_guard<std::mutex> lock(m_callbackMutex);
+  m_recordCallBack = callback;
+  m_recordUser = user;
+}
+
 int StreamPlayer::Input(const std::uint8_t* data, int size, const StreamDescription& frame) {
   if (data == nullptr || size <= 0 || size > kMaxFrameBytes) return VX_ERR_PARAM;
   InputFrame input{{}, frame};
@@ -260,13 +266,35 @@ void StreamPlayer::OnPicture(AVFrame* picture) {
   if (PresentLocked(picture)) ++m_shown;
 }
 
+void StreamPlayer::Record(const InputFrame& frame) {
+  std::unique_ptr<Recorder> failed;
+  {
+    std::lock_guard<std::mutex> lock(m_recordMutex);
+    if (!m_recorder) return;
+    const int size = static_cast<int>(frame.data.size());
+    if (frame.description.kind == 0) {
+      m_recorder->WriteVideo(frame.description.videoCodec, frame.data.data(), size);
+    } else {
+      m_recorder->WriteAudio(frame.description.audioCodec, frame.data.data(), size);
+    }
+    if (m_recorder->Failed()) failed = std::move(m_recorder);
+  }
+  if (!failed) return;
+  failed->Close();
+  VX_RecordCallBack callback;
+  void* user;
+  {
+    std::lock_guard<std::mutex> lock(m_callbackMutex);
+    callback = m_recordCallBack;
+    user = m_recordUser;
+  }
+  if (callback != nullptr) callback(m_handle, VX_ERR_FILE, user);
+}
+
 void StreamPlayer::HandleVideo(const InputFrame& frame) {
   const int code = frame.description.videoCodec;
   const int size = static_cast<int>(frame.data.size());
-  {
-    std::lock_guard<std::mutex> lock(m_recordMutex);
-    if (m_recorder) m_recorder->WriteVideo(code, frame.data.data(), size);
-  }
+  Record(frame);
   const std::int64_t tag = m_nextTag++;
   m_slots[tag % 64] = FrameSlot{frame.description.frameTime, frame.description.frameRate};
   m_videoDecoder.Decode(code, frame.data.data(), size, tag, [this](AVFrame* picture) { OnPicture(picture); });
@@ -274,10 +302,7 @@ void StreamPlayer::HandleVideo(const InputFrame& frame) {
 
 void StreamPlayer::HandleAudio(const InputFrame& frame) {
   const int code = frame.description.audioCodec;
-  {
-    std::lock_guard<std::mutex> lock(m_recordMutex);
-    if (m_recorder) m_recorder->WriteAudio(code, frame.data.data(), static_cast<int>(frame.data.size()));
-  }
+  Record(frame);
   m_audioDecoder.Decode(code, frame.data.data(), static_cast<int>(frame.data.size()), [&](const PcmBlock& pcm) {
     NotifyDecoded(reinterpret_cast<const std::uint8_t*>(pcm.samples), pcm.count * pcm.channels * 2, 0, 0,
                   frame.description.frameTime, 1);

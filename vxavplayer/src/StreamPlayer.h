@@ -41,6 +41,7 @@ class StreamPlayer {
   int Play(VX_WINDOW window);
   void SetDrawCallBack(VX_DrawCallBack callback, void* user);
   void SetDecodeCallBack(VX_DecodeCallBack callback, void* user);
+  void SetRecordCallBack(VX_RecordCallBack callback, void* user);
   int Input(const std::uint8_t* data, int size, const StreamDescription& frame);
   void GetBufferInfo(std::int32_t* decoded, std::int32_t* buffered, std::int32_t* shown);
   void Pause(bool pause);
@@ -66,6 +67,8 @@ class StreamPlayer {
   void Run();
   void HandleVideo(const InputFrame& frame);
   void HandleAudio(const InputFrame& frame);
+  // Hands a unit to the recorder; a recorder whose file failed is closed and reported.
+  void Record(const InputFrame& frame);
   void OnPicture(AVFrame* picture);
   void WaitForDue(int frameRate);
   // Caller holds m_presentMutex.
@@ -93,6 +96,8 @@ class StreamPlayer {
   void* m_drawUser = nullptr;
   VX_DecodeCallBack m_decodeCallBack = nullptr;
   void* m_decodeUser = nullptr;
+  VX_RecordCallBack m_recordCallBack = nullptr;
+  void* m_recordUser = nullptr;
 
   std::mutex m_presentMutex;
   Renderer m_renderer;

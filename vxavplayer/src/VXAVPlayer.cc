@@ -141,6 +141,13 @@ int32_t VX_StopRecord(VX_HANDLE handle) {
   return With(Streams(), handle, [&](auto& player) { return player.StopRecord(); });
 }
 
+int32_t VX_SetRecordCallBack(VX_HANDLE handle, VX_RecordCallBack callback, void* user) {
+  return With(Streams(), handle, [&](auto& player) {
+    player.SetRecordCallBack(callback, user);
+    return VX_OK;
+  });
+}
+
 int32_t VX_SnapshotW(VX_HANDLE handle, const wchar_t* path, int32_t) {
   auto player = Streams().Find(handle);
   if (!player) return VX_ERR_HANDLE;

@@ -200,7 +200,8 @@ TEST_F(DispatcherTest, BrowseFilePathMarksTheDialogAndTrimsTheFolder) {
   }
 }
 
-TEST_F(DispatcherTest, OpenDownloadFolderKeepsOnlyTheFirstColon) {
+// Linux has no drive letters: every ':' becomes '.', as in the names files are written under.
+TEST_F(DispatcherTest, OpenDownloadFolderTurnsColonsIntoDots) {
   std::vector<std::string> opened;
   platform::system::SetShellHooks({[&](const std::string& path) {
                                      opened.push_back(path);
@@ -210,7 +211,7 @@ TEST_F(DispatcherTest, OpenDownloadFolderKeepsOnlyTheFirstColon) {
   Execute(R"({"cmd":"openDownloadFloder","data":{"filePath":"D:\\rec\\12:30:05\\a.mp4"}})");
   Execute(R"({"cmd":"openDownloadFloder","data":{"filePath":"/rec/12:30:05"}})");
   Execute(R"({"cmd":"openDownloadFloder","data":{"filePath":"/rec/x"}})");
-  EXPECT_EQ(opened, (std::vector<std::string>{"D:\\rec\\12.30.05\\a.mp4", "/rec/12:30.05", "/rec/x"}));
+  EXPECT_EQ(opened, (std::vector<std::string>{"D.\\rec\\12.30.05\\a.mp4", "/rec/12.30.05", "/rec/x"}));
 }
 
 }  // namespace

@@ -66,6 +66,8 @@ TEST_F(VxAudioTest, CaptureBlocksDecodeBackThroughAPlayer) {
       {"G.711 A-law", VX_CODEC_G711A, 160, 0, 0, 0, VX_CODEC_G711A, 320},
       {"G.711 u-law", VX_CODEC_G711U, 160, 0, 0, 0, VX_CODEC_G711U, 320},
       {"AAC", VX_CODEC_AAC, 0, 0xFF, 0xF0, 0xF0, VX_CODEC_AAC, 2048},
+      // The talk command names AAC 39: captured and played back under that code.
+      {"AAC as talk names it", VX_CODEC_AAC_TALK, 0, 0xFF, 0xF0, 0xF0, VX_CODEC_AAC_TALK, 2048},
       {"MP2", VX_CODEC_MP2, 0, 0xFF, 0xE0, 0xE0, VX_CODEC_MP2, 2304},
       // Talk audio in MP2 arrives labelled A-law; it must still decode as MP2 (1152 samples).
       {"MP2 as A-law", VX_CODEC_MP2, 0, 0xFF, 0xE0, 0xE0, VX_CODEC_G711A, 2304},

@@ -68,12 +68,6 @@ class VxFileTest : public ::testing::Test {
     while ((r = VX_InputData(handle, unit.data(), size, &d, 0)) == VX_ERR_BUFFER_FULL) std::this_thread::yield();
     ASSERT_EQ(r, VX_OK);
   }
-  static void WaitDrained(VX_HANDLE handle) {
-    int32_t decoded, buffered = 1, shown;
-    while (VX_GetVideoBufferInfo(handle, &decoded, &buffered, &shown) == VX_OK && buffered != 0) {
-      std::this_thread::yield();
-    }
-  }
 
   HeadlessOutput m_output;
   VX_WINDOW m_window = 0;
@@ -101,12 +95,7 @@ TEST_F(VxFileTest, RecordingStartedMidGopPlaysInEveryContainer) {
     ASSERT_EQ(VX_StopRecord(handle), VX_OK);
     ASSERT_EQ(VX_CloseStream(handle), VX_OK);
 
-    const ProbeResult video = Probe(path, "v");
-    EXPECT_EQ(video.codec, "h264");
-    EXPECT_EQ(video.width, 176);
-    EXPECT_EQ(video.height, 144);
-    EXPECT_EQ(video.frames, 40);
-    EXPECT_NEAR(video.duration, 1.6, 0.15);
+    ExpectVideo(path, "h264", 176, 144, 40, 1.6);
     const ProbeResult audio = Probe(path, "a");
     EXPECT_EQ(audio.codec, c.audioCodec);
   }

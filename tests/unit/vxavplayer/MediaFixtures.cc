@@ -5,6 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "VXAVPlayer.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -73,6 +78,23 @@ ProbeResult Probe(const std::string& path, const std::string& type) {
     if (key == "duration") result.duration = std::atof(value.c_str());
   }
   return result;
+}
+
+void ExpectVideo(const std::string& path, const std::string& codec, int width, int height, int frames,
+                 double duration) {
+  const ProbeResult video = Probe(path, "v");
+  EXPECT_EQ(video.codec, codec);
+  EXPECT_EQ(video.width, width);
+  EXPECT_EQ(video.height, height);
+  EXPECT_EQ(video.frames, frames);
+  EXPECT_NEAR(video.duration, duration, 0.15);
+}
+
+void WaitDrained(std::int32_t handle) {
+  int32_t decoded, buffered = 1, shown;
+  while (VX_GetVideoBufferInfo(handle, &decoded, &buffered, &shown) == VX_OK && buffered != 0) {
+    std::this_thread::yield();
+  }
 }
 
 // The backend registers itself as the output; this wrapper takes its place.
