@@ -22,6 +22,8 @@
 
 #include "ControlText.h"
 #include "EventLog.h"
+#include "MediaHeader.h"
+#include "Mp4File.h"
 #include "SessionContext.h"
 #include "StreamCursor.h"
 #include "StreamParams.h"
@@ -37,6 +39,7 @@ constexpr std::size_t kMaxQueued = 64;
 constexpr std::size_t kMaxQueuedBytes = 16u << 20;
 constexpr std::size_t kMaxInbound = 1u << 20;
 constexpr int kPumpBatch = 32;
+constexpr std::size_t kFileChunk = 64 * 1024;  // whole-file downloads: bytes per message
 
 struct TalkCounters {
     std::uint64_t messages = 0;
@@ -252,6 +255,7 @@ private:
             if (!end) end = start + span;
             if (*end <= start) start = *end - 1;
         }
+        if (m_params.mode == StreamMode::Download && m_params.wholeFile) return BuildFile(video.loop, start, *end);
         m_cursor.emplace(m_params, video.loop, audio.loop, start, end, Clock::now());
         SendText("{\"code\":0}");
         Emit("streaming", {{"conn", m_id}, {"mode", ModeName(m_params.mode)},
@@ -264,9 +268,64 @@ private:
         Pump();
     }
 
+    // A whole-file download: the range's frames as one MP4, made on the pool, then sent in
+    // pieces behind media headers (video, key frame, the range's start time).
+    void BuildFile(std::shared_ptr<const VideoLoop> loop, std::uint32_t start, std::uint32_t end) {
+        const std::int64_t frames = static_cast<std::int64_t>(end - start) * loop->fps;
+        net::post(m_ctx.encoders, [self = this->shared_from_this(), loop, frames, start] {
+            std::string error;
+            auto file = BuildMp4File(*loop, frames, error);
+            net::post(self->m_ws.get_executor(), [self, loop, file = std::move(file), error, start] {
+                self->OnFileReady(*loop, file, error, start);
+            });
+        });
+    }
+
+    void OnFileReady(const VideoLoop& loop, const std::optional<std::string>& file, const std::string& error,
+                     std::uint32_t start) {
+        if (m_closed) return;
+        if (!file) {
+            Emit("error", {{"conn", m_id}, {"what", error}});
+            SendText("{\"code\":500}");
+            m_ended = true;
+            return;
+        }
+        m_file = std::make_shared<const std::string>(*file);
+        MediaHeader header;
+        header.time = start;
+        header.rate = static_cast<std::uint32_t>(loop.fps);
+        header.width = static_cast<std::uint32_t>(loop.width);
+        header.height = static_cast<std::uint32_t>(loop.height);
+        header.codec = static_cast<std::uint8_t>(loop.codec);
+        header.frameType = 1;
+        m_fileHeader = EncodeHeader(header);
+        SendText("{\"code\":0}");
+        Emit("streaming", {{"conn", m_id}, {"mode", "download"}, {"codec", CodecName(loop.codec)},
+                           {"width", loop.width}, {"height", loop.height}, {"fps", loop.fps},
+                           {"audio", "none"}, {"start", static_cast<std::int64_t>(start)},
+                           {"end", static_cast<std::int64_t>(m_params.end.value_or(0))},
+                           {"fileBytes", static_cast<std::uint64_t>(m_file->size())}});
+        Pump();
+    }
+
+    void PumpFile() {
+        while (m_fileOffset < m_file->size()) {
+            if (QueueFull()) return;  // the write completion pumps again
+            const std::size_t n = std::min(kFileChunk, m_file->size() - m_fileOffset);
+            std::string message(reinterpret_cast<const char*>(m_fileHeader.data()), m_fileHeader.size());
+            message.append(*m_file, m_fileOffset, n);
+            m_fileOffset += n;
+            Enqueue(std::make_shared<const std::string>(std::move(message)), true);
+        }
+        m_ended = true;
+        SendText("{\"code\":302}");
+        Emit("end", {{"conn", m_id}, {"fileBytes", static_cast<std::uint64_t>(m_fileOffset)}});
+    }
+
     bool QueueFull() const { return m_queue.size() >= kMaxQueued || m_queuedBytes >= kMaxQueuedBytes; }
 
     void Pump() {
+        if (m_file && !m_closed && !m_ended) return PumpFile();
         if (m_closed || !m_cursor || m_ended || m_cursor->Empty()) return;
         const bool live = m_params.mode == StreamMode::Live || m_params.mode == StreamMode::Talk;
         const bool unpaced = m_params.mode == StreamMode::Download && !m_params.paced;
@@ -393,6 +452,9 @@ private:
     bool m_closed = false;
     bool m_ended = false;       // no more media: end of data sent, refused, or stopped
     std::optional<StreamCursor> m_cursor;
+    std::shared_ptr<const std::string> m_file;  // whole-file download
+    std::array<std::uint8_t, kMediaHeaderSize> m_fileHeader{};
+    std::size_t m_fileOffset = 0;
 
     std::deque<Outgoing> m_queue;
     std::size_t m_queuedBytes = 0;

@@ -138,6 +138,9 @@ ParseResult ParseTarget(std::string_view target) {
         } else if (key == "pace") {
             if (value != "0" && value != "1") return fail(key, value);
             p.paced = value == "1";
+        } else if (key == "container") {
+            if (value != "frames" && value != "mp4") return fail(key, value);
+            p.wholeFile = value == "mp4";
         }
     }
     if (p.start && p.end && *p.end <= *p.start) {

@@ -30,6 +30,7 @@ struct StreamParams {
     std::optional<std::uint32_t> end;
     double speed = 1.0;
     bool paced = false;                // download at the frame rate instead of at socket speed
+    bool wholeFile = false;            // download an .mp4 file in pieces instead of frames
 };
 
 struct ParseResult {

@@ -297,6 +297,34 @@ TEST_F(SourceTest, DownloadsTheRequestedRangeFromTheRequestText) {
     EXPECT_EQ(audio, 50) << "two seconds of 40 ms blocks";
 }
 
+// Whole-file downloads: the range as one MP4 in pieces behind video headers, then 302.
+TEST_F(SourceTest, DownloadsAWholeMp4FileInPieces) {
+    for (const char* codec : {"h264", "h265"}) {
+        SCOPED_TRACE(codec);
+        auto client = Open(std::string("/d?mode=download&container=mp4&codec=") + codec + "&width=96&height=64&fps=25");
+        auto messages = Play(*client, R"({"action":"download","data":{"startTime":"7000","endTime":"7002"}})");
+        ASSERT_GE(messages.size(), 3u);
+        EXPECT_EQ(messages.front().data, R"({"code":0})");
+        const std::string path = *s_dir + "/whole-" + codec + ".mp4";
+        std::ofstream file(path, std::ios::binary);
+        for (std::size_t i = 1; i + 1 < messages.size(); ++i) {
+            auto media = ParseMedia(messages[i].data);
+            ASSERT_TRUE(media && media->video);
+            EXPECT_EQ(media->time, 7000u);
+            EXPECT_EQ(media->frameType, 1);
+            file.write(media->payload.data(), static_cast<std::streamsize>(media->payload.size()));
+        }
+        file.close();
+        const Ffprobe probe = Probe(path);
+        EXPECT_EQ(probe.codec, codec == std::string("h264") ? "h264" : "hevc");
+        EXPECT_EQ(probe.width, 96);
+        EXPECT_EQ(probe.frames, 50);
+    }
+    EXPECT_TRUE(s_source->WaitFor([](const rapidjson::Document& d) {
+        return d.HasMember("fileBytes") && d["fileBytes"].IsUint64() && d["fileBytes"].GetUint64() > 0;
+    }));
+}
+
 TEST_F(SourceTest, CountsTalkAudioAndSendsTheDevicesAudioBack) {
     auto client = Open("/talk?mode=talk&audio=g711u");
     ASSERT_TRUE(client->SendText(R"({"action":"talk","data":{"encodeType":"G711A"}})"));
