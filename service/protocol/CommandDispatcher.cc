@@ -9,6 +9,7 @@ CommandDispatcher::CommandDispatcher(ServiceContext& context) : m_context(contex
   RegisterSettingsCommands(m_table);
   RegisterWindowCommands(m_table);
   RegisterStreamCommands(m_table);
+  RegisterFileCommands(m_table);
 }
 
 std::string CommandDispatcher::ExecuteCommand(platform::net::SocketHandle socket, const std::string& id,

@@ -41,3 +41,4 @@ void RegisterConnectionCommands(CommandTable& table);
 void RegisterSettingsCommands(CommandTable& table);
 void RegisterWindowCommands(CommandTable& table);
 void RegisterStreamCommands(CommandTable& table);
+void RegisterFileCommands(CommandTable& table);  // after the stream family: its names win

@@ -3,6 +3,7 @@
 
 #include <thread>
 
+#include "ExpectVideo.h"
 #include "MediaFixtures.h"
 #include "VXAVPlayer.h"
 #include "common/TextConv.h"

@@ -7,8 +7,6 @@
 #include <sstream>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "VXAVPlayer.h"
 
 extern "C" {
@@ -78,16 +76,6 @@ ProbeResult Probe(const std::string& path, const std::string& type) {
     if (key == "duration") result.duration = std::atof(value.c_str());
   }
   return result;
-}
-
-void ExpectVideo(const std::string& path, const std::string& codec, int width, int height, int frames,
-                 double duration) {
-  const ProbeResult video = Probe(path, "v");
-  EXPECT_EQ(video.codec, codec);
-  EXPECT_EQ(video.width, width);
-  EXPECT_EQ(video.height, height);
-  EXPECT_EQ(video.frames, frames);
-  EXPECT_NEAR(video.duration, duration, 0.15);
 }
 
 void WaitDrained(std::int32_t handle) {

@@ -45,9 +45,6 @@ struct ProbeResult {
 };
 // The first stream of `type` ("v" or "a") as ffprobe reads it (frames counted by decoding).
 ProbeResult Probe(const std::string& path, const std::string& type);
-// Checks the first video stream of `path` (a gtest expectation per value).
-void ExpectVideo(const std::string& path, const std::string& codec, int width, int height, int frames,
-                 double duration);
 // Waits until a stream has nothing left to decode or show.
 void WaitDrained(std::int32_t handle);
 

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <thread>
 
+#include "ExpectVideo.h"
 #include "MediaFixtures.h"
 #include "VXAVPlayer.h"
 #include "common/TextConv.h"
