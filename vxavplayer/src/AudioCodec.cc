@@ -171,7 +171,11 @@ bool AudioEncoder::Open(AVCodecID id, int sampleRate, int channels) {
   av_channel_layout_default(&context->ch_layout, channels);
   context->sample_fmt = codec->sample_fmts != nullptr ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
   context->time_base = AVRational{1, rate};
-  if (id == AV_CODEC_ID_AAC) context->bit_rate = 32000;
+  if (id == AV_CODEC_ID_AAC) {
+    context->bit_rate = 32000;
+    // The default two-loop search costs several times the decoding of a whole video stream.
+    av_opt_set(context->priv_data, "aac_coder", "fast", 0);
+  }
   if (id == AV_CODEC_ID_MP2) context->bit_rate = 64000;
   if (avcodec_open2(context.get(), codec, nullptr) < 0) return false;
   if (rate != sampleRate) {
