@@ -38,6 +38,8 @@
 
 class StreamClient;
 class PacketQueue;
+class TalkCapture;
+struct DownloadState;
 
 class PlayChannel {
  public:
@@ -220,6 +222,15 @@ class PlayChannel {
   void StartCapture();
   // The player re-opened while recording: continue into a new file.
   void RestartRecordingLocked();
+  // Files and talk (PlayChannelFiles.cc, PlayChannelDownload.cc, PlayChannelTalk.cc).
+  // Creates the client of a download or talk (command thread).
+  void ConnectSource(const std::string& url);
+  // A recording ended by itself (its file takes no more); the library's decode thread.
+  static void OnRecordEnded(std::int32_t handle, std::int32_t code, void* user);
+  // One encoded microphone block to the source (capture thread).
+  void OnCapturedAudio(const std::uint8_t* data, std::size_t length);
+  // Closes the whole-file download and seals every file written (command thread, after the stop).
+  void SealDownloadFiles();
 
   const Options m_options;
   Mode m_mode = Mode::kLive;  // set by the start operation, before the client runs
@@ -295,4 +306,11 @@ class PlayChannel {
   std::atomic<bool> m_bRecording{false};
   std::wstring m_strRecordPath;
   std::wstring m_strFolder;
+
+  // Download: set by its start; then the client thread's, the writer's file names under
+  // m_lockPlayer; the stop reads it once the threads ended. Shared so it may stay incomplete here.
+  std::shared_ptr<DownloadState> m_download;
+  // Talk: the microphone and its no-audio check. Last, so it is stopped first when the channel
+  // goes: its callbacks reach the client and the sink.
+  std::shared_ptr<TalkCapture> m_talk;
 };

@@ -7,7 +7,7 @@
 
 namespace {
 // Which of a session's channels an event comes from.
-enum class ChannelSlot { kDownload, kTable, kTalk };
+enum class ChannelSlot { kDownload, kTable, kTalk, kAny };
 
 // The channel of `slot` whose key is `key`; `pane` gets its pane index in the table.
 bool OwnsChannel(const CSession& session, ChannelSlot slot, const std::string& key, int* pane) {
@@ -24,6 +24,10 @@ bool OwnsChannel(const CSession& session, ChannelSlot slot, const std::string& k
         }
       }
       return false;
+    case ChannelSlot::kAny:
+      return OwnsChannel(session, ChannelSlot::kTable, key, pane) ||
+             OwnsChannel(session, ChannelSlot::kDownload, key, pane) ||
+             OwnsChannel(session, ChannelSlot::kTalk, key, pane);
   }
   return false;
 }
@@ -88,7 +92,8 @@ void EventRouter::OnChannelEvent(const std::string& key, const std::string& even
     slot = ChannelSlot::kTable;
     notice.errorCode = -1;
   } else if (event == "notice") {
-    slot = ChannelSlot::kTable;
+    // Mostly a pane's stream; also a download whose file takes no more.
+    slot = ChannelSlot::kAny;
     notice.errorCode = AtoiText(value);
     notice.channel = cameraChannel;
     notice.wndIndex = pane;
