@@ -40,12 +40,9 @@ void PlayChannel::StartCapture() {
 void PlayChannel::OnCapturedAudio(const std::uint8_t* data, std::size_t length) {
   // A block beyond the source's buffer is cut rather than overrunning it.
   const std::size_t audio = std::min(length, kTalkAudioBytes);
-  int codec;
-  {
-    std::lock_guard<std::mutex> lock(m_descMutex);
-    codec = m_desc.audioCodec;
-  }
-  std::vector<std::uint8_t> message = BuildTalkHeader(codec, static_cast<std::uint16_t>(audio));
+  // Labelled with the codec the microphone encodes in; the description follows the device's own
+  // audio coming back, which may be another.
+  std::vector<std::uint8_t> message = BuildTalkHeader(m_talk->Codec(), static_cast<std::uint16_t>(audio));
   message.insert(message.end(), data, data + audio);
   std::lock_guard<std::mutex> lock(m_clientMutex);
   if (m_pClient) m_pClient->SendBinary(message);

@@ -11,6 +11,7 @@ int TalkCapture::Open(int codec) {
   const int result = VX_OpenCaptureSound(&handle, codec, 8000, 16, 1);
   if (result != VX_OK) return result;
   m_handle = handle;
+  m_codec = codec;
   return VX_OK;
 }
 

@@ -29,6 +29,8 @@ class TalkCapture {
   // block came. Later calls, and calls after Stop, do nothing.
   void Start(BlockSink onBlock, SilenceSink onSilence);
   void Stop();
+  // The codec Open was given: what every block is encoded in.
+  int Codec() const { return m_codec; }
 
  private:
   static void OnData(std::int32_t reserved, const std::uint8_t* data, std::int32_t length, std::int32_t reserved2,
@@ -37,6 +39,7 @@ class TalkCapture {
 
   std::mutex m_mutex;  // the handle, the timer and the state
   std::int32_t m_handle = 0;
+  int m_codec = 0;  // set by Open, before any block
   platform::timer::TimerId m_timer = 0;
   bool m_started = false;
   bool m_stopped = false;

@@ -27,6 +27,7 @@
 #include "SessionContext.h"
 #include "StreamCursor.h"
 #include "StreamParams.h"
+#include "TalkDecoder.h"
 
 namespace source {
 
@@ -46,6 +47,7 @@ struct TalkCounters {
     std::uint64_t bytes = 0;           // audio payload bytes
     std::uint64_t badLength = 0;       // header length field disagreeing with the payload
     std::uint64_t malformed = 0;       // shorter than a header
+    std::int64_t samples = 0;          // decoded, as a speaker would play them
     int codec = -1;
 };
 
@@ -212,10 +214,11 @@ private:
         m_talk.bytes += payload;
         m_talk.codec = header->codec;
         if (header->payloadLength != payload) ++m_talk.badLength;
+        m_talk.samples += m_talkDecoder.Decode(header->codec, std::string_view(data).substr(kMediaHeaderSize));
         if (m_talk.messages == 1 || m_talk.messages % 25 == 0) {
             Emit("talkAudio", {{"conn", m_id}, {"messages", m_talk.messages}, {"bytes", m_talk.bytes},
                                {"codec", m_talk.codec}, {"codecName", TalkCodecName(m_talk.codec)},
-                               {"badLength", m_talk.badLength}});
+                               {"badLength", m_talk.badLength}, {"samples", m_talk.samples}});
         }
     }
 
@@ -432,6 +435,7 @@ private:
                        {"audioBlocks", m_cursor ? m_cursor->AudioSent() : 0}, {"dropped", m_dropped},
                        {"talkMessages", m_talk.messages}, {"talkBytes", m_talk.bytes},
                        {"talkBadLength", m_talk.badLength}, {"talkMalformed", m_talk.malformed},
+                       {"talkSamples", m_talk.samples},
                        {"unexpectedBinary", m_unexpectedBinary}, {"open", m_ctx.open.load()}});
     }
 
@@ -468,6 +472,7 @@ private:
     std::uint64_t m_timerGeneration = 0;
 
     TalkCounters m_talk;
+    TalkDecoder m_talkDecoder;
     std::uint64_t m_unexpectedBinary = 0;
 };
 

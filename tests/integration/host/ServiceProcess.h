@@ -16,6 +16,8 @@ class ServiceProcess {
   const std::string& Dir() const { return m_dir; }
   int Port() const { return m_port; }
   void WriteConfig(const std::string& portText);
+  // Shell assignments ("NAME=value ...") the service starts with, after the defaults (before Start).
+  void SetEnvironment(const std::string& assignments) { m_environment = assignments; }
 
   // Starts the service; true once it logged that both listener pairs are up.
   bool Start();
@@ -37,6 +39,7 @@ class ServiceProcess {
   void ReadOutput();
 
   std::string m_dir;
+  std::string m_environment;
   int m_port = 0;
   FILE* m_pipe = nullptr;
   std::thread m_reader;

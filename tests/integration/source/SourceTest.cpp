@@ -362,6 +362,7 @@ TEST_F(SourceTest, CountsTalkAudioAndSendsTheDevicesAudioBack) {
     EXPECT_EQ(d["talkBytes"].GetInt(), 5 * 320 + 100);
     EXPECT_EQ(d["talkBadLength"].GetInt(), 1);
     EXPECT_EQ(d["talkMalformed"].GetInt(), 1);
+    EXPECT_EQ(d["talkSamples"].GetInt(), 5 * 320 + 100) << "G.711: one sample per byte";
 }
 
 TEST_F(SourceTest, SurvivesMisbehavingClientsAndServesManyAtOnce) {

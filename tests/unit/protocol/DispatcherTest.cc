@@ -6,7 +6,9 @@
 
 #include "LogCapture.h"
 #include "ProtocolFixture.h"
+#include "common/TextConv.h"
 #include "platform/system/Shell.h"
+#include "service/media/PlayChannel.h"
 #include "service/protocol/CommandDispatcher.h"
 #include "service/protocol/EventRouter.h"
 
@@ -212,6 +214,68 @@ TEST_F(DispatcherTest, OpenDownloadFolderTurnsColonsIntoDots) {
   Execute(R"({"cmd":"openDownloadFloder","data":{"filePath":"/rec/12:30:05"}})");
   Execute(R"({"cmd":"openDownloadFloder","data":{"filePath":"/rec/x"}})");
   EXPECT_EQ(opened, (std::vector<std::string>{"D.\\rec\\12.30.05\\a.mp4", "/rec/12.30.05", "/rec/x"}));
+}
+
+// Which pane's recording a stopRecord or startRecord reaches. Each channel remembers its
+// recording folder even though nothing plays (no player: the start answers -1); stopping a
+// channel's recording opens that folder, which is what the test sees.
+TEST_F(DispatcherTest, RecordCommandsSelectByCameraOrPane) {
+  std::vector<std::string> opened;
+  platform::system::SetShellHooks({[&](const std::string& path) {
+                                     opened.push_back(path);
+                                     return true;
+                                   },
+                                   nullptr});
+  const std::string folders[] = {m_folder.File("a") + "/", m_folder.File("b") + "/", m_folder.File("c") + "/"};
+  for (int pane = 0; pane < 3; ++pane) {
+    auto* channel = new PlayChannel;
+    const std::string request = R"({"data":{"channel":)" + std::to_string(pane + 1) + "}}";
+    channel->StartStream("", request, 0, StreamDescription{}, false, pane, "k" + std::to_string(pane), 4, false);
+    m_session.m_channels[pane] = channel;
+  }
+  auto arm = [&] {
+    for (int pane = 0; pane < 3; ++pane) m_session.m_channels[pane]->StartRecord(Utf8ToWide(folders[pane] + "r.mp4"));
+    opened.clear();
+  };
+  struct Case {
+    const char* data;
+    std::vector<int> panes;  // whose folder opens
+  } cases[] = {
+      {R"({"channel":2})", {1}},                    // camera 2 plays in pane 1
+      {R"({"channel":70,"wndIndex":2})", {2}},      // not a camera: the pane decides
+      {R"({"wndIndex":0})", {0}},
+      {R"({"channel":-1,"wndIndex":1})", {0, 1, 2}},
+      {R"({"wndIndex":-1})", {0, 1, 2}},
+      {R"({"channel":3,"wndIndex":-1})", {2}},      // a carried channel leaves wndIndex unread
+      {R"({"channel":9})", {}},
+      {R"({"channel":70})", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.data);
+    arm();
+    Execute(std::string(R"({"cmd":"stopRecord","data":)") + c.data + "}");
+    std::vector<std::string> expected;
+    for (int pane : c.panes) expected.push_back(folders[pane]);
+    EXPECT_EQ(opened, expected);
+  }
+
+  // startRecord finds its channel the same way; without a player it answers -1, without a
+  // channel 0. A path leading out of its folder is refused before anything is remembered.
+  Execute(R"({"cmd":"stopRecord","data":{"channel":-1}})");  // no folder remembered from here on
+  const std::string path = m_folder.File("d/r.mp4");
+  auto start = [&](const std::string& target, const std::string& file) {
+    return Execute(R"({"cmd":"startRecord","data":{)" + target + R"(,"fileName":")" + file + R"("}})");
+  };
+  EXPECT_EQ(start(R"("channel":3,"wndIndex":9)", path), Reply("startRecord", R"({"errorCode":-1})"));
+  EXPECT_EQ(start(R"("channel":70,"wndIndex":9)", path), Reply("startRecord", R"({"errorCode":0})"));
+  EXPECT_EQ(start(R"("channel":70,"wndIndex":1)", m_folder.File("e/../../r.mp4")),
+            Reply("startRecord", R"({"errorCode":-1})"));
+  opened.clear();
+  Execute(R"({"cmd":"stopRecord","data":{"channel":-1}})");
+  EXPECT_EQ(opened, std::vector<std::string>{m_folder.File("d") + "/"}) << "camera 3's pane only";
+  EXPECT_EQ(Execute(R"({"cmd":"startMultiRecord","data":{"param":[{"fileName":")" + path +
+                    R"(","channel":70,"wndIndex":0},{"fileName":")" + path + R"(","channel":70,"wndIndex":8}]}})"),
+            Reply("startMultiRecord", R"({"errorCode":-1})"));
 }
 
 }  // namespace
