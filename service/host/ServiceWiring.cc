@@ -1,5 +1,7 @@
 #include "service/host/ServiceWiring.h"
 
+#include "common/DebugLog.h"
+#include "common/IniFile.h"
 #include "platform/system/Shell.h"
 #include "service/protocol/CommandParser.h"
 #include "service/protocol/EventRouter.h"
@@ -7,6 +9,11 @@
 std::unique_ptr<IEvent> MakeServiceEvents(SessionTable& sessions, IConnectionWriter& writer) {
   return std::make_unique<EventRouter>(sessions, writer);
 }
+
+namespace {
+// Room for a few dozen origins.
+constexpr size_t kOriginsBuffer = 8192;
+}  // namespace
 
 HttpServices MakeHttpServices() {
   HttpServices services;
@@ -19,5 +26,9 @@ HttpServices MakeHttpServices() {
     return result;
   };
   services.openFolder = [](const std::string& folder) { platform::system::ShellOpen(folder); };
+  services.origins = OriginAllowList(GetProfileString("Security", "AllowedOrigins", "", kOriginsBuffer, "./config.ini"));
+  if (services.origins.InForce()) {
+    DebugLog("AllowedOrigins: %zu origins may open sessions and upload", services.origins.Size());
+  }
   return services;
 }

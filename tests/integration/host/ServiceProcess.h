@@ -17,7 +17,8 @@ class ServiceProcess {
   int Port() const { return m_port; }
   void WriteConfig(const std::string& portText);
 
-  // Starts the service; true once it logged that both listener pairs are up.
+  // Starts the service, its app-data folder "appdata" in the run directory; true once it logged
+  // that both listener pairs are up.
   bool Start();
   // Waits for an output line containing `text`; false at `timeoutMs` or when the process ended
   // without it.
