@@ -4,6 +4,7 @@
 #include <string>
 
 #include "service/host/HttpRequest.h"
+#include "service/host/OriginAllowList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string request(reinterpret_cast<const char*>(data), size);
@@ -18,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     __builtin_trap();
   }
   ChooseFileType(path);
-  GetHeaderValue(request, "Origin");
+  std::optional<std::string> origin = GetHeaderValue(request, "Origin");
+  if (origin) OriginAllowList(*origin).Allows(NormaliseOrigin(*origin));
   IsPictureFileName(path);
   FolderOf(path);
   return 0;
