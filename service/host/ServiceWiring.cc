@@ -26,7 +26,8 @@ HttpServices MakeHttpServices() {
     return result;
   };
   services.openFolder = [](const std::string& folder) { platform::system::ShellOpen(folder); };
-  services.origins = OriginAllowList(GetProfileString("Security", "AllowedOrigins", "", kOriginsBuffer, "./config.ini"));
+  services.origins =
+      OriginAllowList(GetProfileString("Security", "AllowedOrigins", "", kOriginsBuffer, "./config.ini"));
   if (services.origins.InForce()) {
     DebugLog("AllowedOrigins: %zu origins may open sessions and upload", services.origins.Size());
   }

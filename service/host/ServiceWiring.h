@@ -1,6 +1,7 @@
 #pragma once
 // Where the host meets the protocol half: the IEvent router over the connection table, and the
-// services the picture upload uses. Called once by the server's constructor.
+// services HTTP answers use (the picture upload's parser and opener, the origin allow-list read
+// from config.ini). Called once by the server's constructor.
 #include <memory>
 
 #include "service/host/HttpAnswer.h"

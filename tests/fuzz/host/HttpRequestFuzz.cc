@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string path = GetRequestPath(request);
   std::optional<std::string> relative = WebRelativePath(path);
   // A name below the web root never climbs out of it nor starts at the file-system root.
-  if (relative && (relative->empty() || (*relative)[0] == '/' || ("/" + *relative + "/").find("/../") != std::string::npos)) {
+  if (relative && (relative->empty() || (*relative)[0] == '/' ||
+                   ("/" + *relative + "/").find("/../") != std::string::npos)) {
     __builtin_trap();
   }
   ChooseFileType(path);

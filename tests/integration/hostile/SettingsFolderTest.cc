@@ -21,7 +21,8 @@ TEST(SettingsFolderTest, SettingsPathTurnedIntoAFolder) {
   std::unique_ptr<WsClient> page = OpenPage(service.Port());
   ASSERT_TRUE(page);
   const std::string get = R"({"cmd":"getLocalConfig","data":{"deviceType":"NVR"},"sequence":"1"})";
-  const std::string set = R"({"cmd":"setLocalConfig","data":{"deviceType":"P2P","localConfig":{"savePath":"/a"}},"sequence":"2"})";
+  const std::string set =
+      R"({"cmd":"setLocalConfig","data":{"deviceType":"P2P","localConfig":{"savePath":"/a"}},"sequence":"2"})";
   for (int round = 0; round < 2; ++round) {
     std::string folders = Ask(*page, get);
     EXPECT_NE(folders.find(R"("errorCode":0)"), std::string::npos) << folders;

@@ -95,7 +95,8 @@ TEST(HttpRequest, PathsHeadersAndTypes) {
     EXPECT_EQ(type.textMode, c.textMode) << c.request;
     EXPECT_EQ(type.contentType, c.type) << c.request;
   }
-  const std::string request = "GET / HTTP/1.1\r\nHost: a\r\norigin:  https://x.example \r\nX: Origin: no\r\n\r\nOrigin: body";
+  const std::string request =
+      "GET / HTTP/1.1\r\nHost: a\r\norigin:  https://x.example \r\nX: Origin: no\r\n\r\nOrigin: body";
   EXPECT_EQ(GetHeaderValue(request, "Origin"), std::optional<std::string>("https://x.example"));
   EXPECT_EQ(GetHeaderValue(request, "Host"), std::optional<std::string>("a"));
   EXPECT_EQ(GetHeaderValue("GET /Origin: x HTTP/1.1\r\n\r\n", "Origin"), std::nullopt);
@@ -316,8 +317,11 @@ TEST_F(HttpAnswerTest, OriginAllowListGuardsUpgradeAndUpload) {
   const struct {
     std::string origin;  // the header line, or ""
     bool allowed;
-  } cases[] = {{"", true}, {"Origin: https://nvr.example:8443\r\n", true}, {"origin: HTTPS://NVR.example:8443\r\n", true},
-               {"Origin: https://evil.example\r\n", false}, {"Origin: null\r\n", false}};
+  } cases[] = {{"", true},
+               {"Origin: https://nvr.example:8443\r\n", true},
+               {"origin: HTTPS://NVR.example:8443\r\n", true},
+               {"Origin: https://evil.example\r\n", false},
+               {"Origin: null\r\n", false}};
   for (const auto& c : cases) {
     fs::remove(m_dir / "p.png");
     std::string answer = AnswerHttpRequest(upgrade + c.origin + "\r\n", m_services);
