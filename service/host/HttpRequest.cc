@@ -71,6 +71,37 @@ bool HasDotDotSegment(const std::string& path) {
   }
 }
 
+// Page resources: everything else under the web root is refused.
+struct WebType {
+  const char* extension;
+  bool textMode;
+  const char* contentType;
+};
+const WebType kWebTypes[] = {
+    {"html", true, "text/html"},       {"htm", true, "text/html"},
+    {"css", true, "text/css"},         {"js", true, "application/x-javascript"},
+    {"mjs", true, "application/x-javascript"},
+    {"json", true, "application/json"}, {"map", false, "application/json"},
+    {"txt", false, "text/plain"},      {"png", false, "image/png"},
+    {"jpg", false, "image/jpeg"},      {"jpeg", false, "image/jpeg"},
+    {"gif", false, "image/gif"},       {"bmp", false, "image/bmp"},
+    {"svg", false, "image/svg+xml"},   {"ico", false, "image/x-icon"},
+    {"webp", false, "image/webp"},     {"wasm", false, "application/wasm"},
+    {"woff", false, "font/woff"},      {"woff2", false, "font/woff2"},
+    {"ttf", false, "font/ttf"},
+};
+
+const WebType* FindWebType(const std::string& name) {
+  std::size_t dot = name.rfind('.');
+  std::size_t slash = name.find_last_of("/\\");
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return nullptr;
+  std::string extension = name.substr(dot + 1);
+  for (const WebType& type : kWebTypes) {
+    if (EqualsNoCase(extension, type.extension)) return &type;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::size_t CompleteRequestLength(const std::string& buffered) {
@@ -109,37 +140,58 @@ std::string MakeAcceptKey(const std::string& key) {
 }
 
 std::string GetRequestPath(const std::string& request) {
-  std::size_t lineEnd = request.find_first_of("\r\n");
-  std::string line = request.substr(0, lineEnd);
-  if (line.size() <= 4) return "";
-  std::string path = line.substr(4);
-  std::size_t version = path.find(" HTTP/1.1");
-  if (version != std::string::npos) path.resize(version);
-  std::size_t query = path.find('?');
-  if (query != std::string::npos) path.resize(query);
-  return path;
+  std::string line = request.substr(0, request.find_first_of("\r\n"));
+  std::size_t start = line.find(' ');
+  if (start == std::string::npos) return "";
+  std::size_t end = line.find(' ', start + 1);
+  std::string path = line.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+  return path.substr(0, path.find_first_of("?#"));
 }
 
-bool IsSafeRequestPath(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return false;
-  std::string decoded = PercentDecode(path);
-  return decoded.find('\0') == std::string::npos && !HasDotDotSegment(decoded);
-}
-
-FileType ChooseFileType(const std::string& file, const std::string& ext) {
-  struct Rule {
-    const char* found;
-    bool textMode;
-    const char* prefix;
-  };
-  static const Rule kRules[] = {{".html", true, "text/"},   {".css", true, "text/"},
-                                {".png", false, "image/"}, {".bmp", false, "image/"},
-                                {".gif", false, "image/"}};
-  for (const Rule& rule : kRules) {
-    if (file.find(rule.found) != std::string::npos) return {rule.textMode, rule.prefix + ext};
+std::optional<std::string> GetHeaderValue(const std::string& request, const std::string& name) {
+  std::vector<std::string> lines = SplitLines(request.substr(0, request.find("\r\n\r\n")), SIZE_MAX);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::size_t colon = lines[i].find(':');
+    if (colon == std::string::npos || !EqualsNoCase(lines[i].substr(0, colon), name)) continue;
+    std::size_t first = lines[i].find_first_not_of(" \t", colon + 1);
+    if (first == std::string::npos) return std::string();
+    std::size_t last = lines[i].find_last_not_of(" \t");
+    return lines[i].substr(first, last + 1 - first);
   }
-  if (file.find(".js") != std::string::npos) return {true, "application/x-javascript"};
-  return {false, "text/plain"};
+  return std::nullopt;
+}
+
+std::optional<std::string> WebRelativePath(const std::string& path) {
+  const std::size_t prefixLength = std::char_traits<char>::length(kWebUrlPrefix);
+  if (path.compare(0, prefixLength, kWebUrlPrefix) != 0) return std::nullopt;
+  std::string decoded = PercentDecode(path.substr(prefixLength));
+  // Backslashes and colons are separators or stream names on Windows; no page file needs them.
+  for (char c : decoded) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f || c == '\\' || c == ':') return std::nullopt;
+  }
+  std::string relative;
+  std::size_t start = 0;
+  while (start <= decoded.size()) {
+    std::size_t end = decoded.find('/', start);
+    if (end == std::string::npos) end = decoded.size();
+    std::string segment = decoded.substr(start, end - start);
+    start = end + 1;
+    if (segment.empty() || segment == ".") continue;
+    // ".." and hidden names (.git, .env) are never page resources.
+    if (segment[0] == '.') return std::nullopt;
+    relative += (relative.empty() ? "" : "/") + segment;
+  }
+  if (relative.empty() || decoded.back() == '/' || !IsWebFileType(relative)) return std::nullopt;
+  return relative;
+}
+
+bool IsWebFileType(const std::string& name) { return FindWebType(name) != nullptr; }
+
+FileType ChooseFileType(const std::string& name) {
+  const WebType* type = FindWebType(name);
+  if (!type) return {false, "text/plain"};
+  return {type->textMode, type->contentType};
 }
 
 bool IsPictureFileName(const std::string& name) {

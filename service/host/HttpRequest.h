@@ -1,6 +1,7 @@
 #pragma once
 // Reading the first request of a connection. Pure functions; server thread (and tests).
 #include <cstddef>
+#include <optional>
 #include <string>
 
 // Only the first 20 lines of a request are looked at for the WebSocket key.
@@ -18,19 +19,34 @@ bool GetWebSocketKey(const std::string& request, std::string& key);
 // The 28-character Sec-WebSocket-Accept value for `key`.
 std::string MakeAcceptKey(const std::string& key);
 
-// The first line from its fifth character on, cut before " HTTP/1.1" and before the first '?'.
+// The request target of the first line: the text between its first and second blank, cut before
+// the first '?' or '#'.
 std::string GetRequestPath(const std::string& request);
 
-// false when the path, percent-decoded, has a ".." segment between '/' or '\\' separators.
-bool IsSafeRequestPath(const std::string& path);
+// The value of the first header `name` (any case) in the header block, blanks around it trimmed;
+// nullopt when the request has no such header.
+std::optional<std::string> GetHeaderValue(const std::string& request, const std::string& name);
+
+// Files are served from one folder, the web root, under this URL prefix.
+constexpr char kWebUrlPrefix[] = "/web/";
+
+// The name below the web root that a request path names ("test/overlay.html" for
+// "/web/test/overlay.html"), percent-decoded, with empty and "." segments dropped; nullopt when
+// the path is outside the prefix, has a ".." or hidden segment, a backslash, NUL or control
+// character, or does not end in a web file type.
+std::optional<std::string> WebRelativePath(const std::string& path);
+
+// Whether `name` ends in a web file type: html htm js mjs css json png jpg jpeg gif bmp svg ico
+// webp wasm woff woff2 ttf map txt (any case).
+bool IsWebFileType(const std::string& name);
 
 struct FileType {
   bool textMode;
   std::string contentType;
 };
-// Open mode and content type of the file answer, by the first known extension text found in
-// `file` and the path's own extension `ext`.
-FileType ChooseFileType(const std::string& file, const std::string& ext);
+// Open mode and content type of the file answer by the extension of `name` (any case). Text mode
+// turns CR LF into LF, for html, css, JavaScript and JSON.
+FileType ChooseFileType(const std::string& name);
 
 // A picture upload may only write a name ending in .jpg .jpeg .png .bmp .gif (any case) with no
 // ".." segment.

@@ -1,12 +1,30 @@
 #include "service/host/ServiceWiring.h"
 
+#include "common/DebugLog.h"
+#include "common/IniFile.h"
+#include "platform/system/Folders.h"
 #include "platform/system/Shell.h"
 #include "service/protocol/CommandParser.h"
-#include "service/protocol/EventRouter.h"
 
-std::unique_ptr<IEvent> MakeServiceEvents(SessionTable& sessions, IConnectionWriter& writer) {
-  return std::make_unique<EventRouter>(sessions, writer);
+ServiceWiring::ServiceWiring(std::unique_ptr<platform::display::IDisplay> display)
+    : m_display(std::move(display)),
+      m_server(std::make_unique<WsServer>()),
+      m_events(m_server->Sessions(), *m_server),
+      m_context{m_server->Sessions(), m_events, *m_server, m_server->DialogOpen(), "./config.ini",
+                platform::system::LocalAppDataFolder(), *m_display},
+      m_dispatcher(m_context),
+      m_guard(m_server->Sessions(), m_events) {
+  m_server->SetDispatcher(&m_dispatcher);
+  m_server->SetHttpServices(MakeHttpServices());
+  m_server->SetResourceCheck([this] { m_guard.CheckResource(); });
 }
+
+ServiceWiring::~ServiceWiring() { m_server.reset(); }
+
+namespace {
+// Room for a few dozen origins.
+constexpr size_t kOriginsBuffer = 8192;
+}  // namespace
 
 HttpServices MakeHttpServices() {
   HttpServices services;
@@ -19,5 +37,10 @@ HttpServices MakeHttpServices() {
     return result;
   };
   services.openFolder = [](const std::string& folder) { platform::system::ShellOpen(folder); };
+  services.origins =
+      OriginAllowList(GetProfileString("Security", "AllowedOrigins", "", kOriginsBuffer, "./config.ini"));
+  if (services.origins.InForce()) {
+    DebugLog("AllowedOrigins: %zu origins may open sessions and upload", services.origins.Size());
+  }
   return services;
 }

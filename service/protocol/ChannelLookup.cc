@@ -4,12 +4,12 @@
 
 PlayChannel* ChannelOfPane(const CSession& session, int pane) {
   auto it = session.m_channels.find(pane);
-  return it == session.m_channels.end() ? nullptr : it->second;
+  return it == session.m_channels.end() ? nullptr : it->second.get();
 }
 
 PlayChannel* ChannelOfCamera(const CSession& session, int channel) {
   for (const auto& entry : session.m_channels) {
-    if (entry.second && entry.second->CameraChannel() == channel) return entry.second;
+    if (entry.second && entry.second->CameraChannel() == channel) return entry.second.get();
   }
   return nullptr;
 }

@@ -14,7 +14,7 @@ namespace {
 CSession* SessionOfGroup(SessionTable& table, IEvent::WindowHandle group) {
   if (group == 0) return nullptr;
   for (auto& entry : table.m_sessions) {
-    CSession* session = entry.second;
+    CSession* session = entry.second.get();
     if (session && session->m_pWnd && session->m_pWnd->Container() == group) return session;
   }
   return nullptr;
@@ -48,7 +48,7 @@ int EventRouter::GetPlayerHandle(WindowHandle, int) { return 0; }
 void EventRouter::RequestPaneRepaint(WindowHandle paneWindow) {
   std::lock_guard<std::mutex> lock(m_sessions.m_sessionsMutex);
   for (auto& entry : m_sessions.m_sessions) {
-    CSession* session = entry.second;
+    CSession* session = entry.second.get();
     if (session && session->m_pWnd && session->m_pWnd->OwnsPane(paneWindow)) {
       session->m_pWnd->RequestPaneRepaint(paneWindow);
       return;
@@ -59,11 +59,9 @@ void EventRouter::RequestPaneRepaint(WindowHandle paneWindow) {
 void EventRouter::OnWndPainted(WindowHandle) {}
 
 bool EventRouter::IsPaneFullScreen(WindowHandle paneWindow) {
-  // Asked from renderers for every frame; the window map's own lock keeps this off the sessions.
-  bool fullScreen = false;
-  WndObjManager::GetInstance().VisitPaneOwner(paneWindow,
-                                              [&](CPlayWnd& group) { fullScreen = group.m_fullScreenCount != 0; });
-  return fullScreen;
+  // Asked from renderers for every frame: the pane index reads the group's own count, taking
+  // neither the sessions lock nor the one the follow timer takes.
+  return WndObjManager::GetInstance().PaneFullScreenCount(paneWindow) != 0;
 }
 
 void EventRouter::OnWndHidden(WindowHandle, int) {}

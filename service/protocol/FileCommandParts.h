@@ -16,7 +16,7 @@ void RegisterTalkCommands(CommandTable& table);      // startTalk, stopTalk
 // The session's download or talk slot. Notices walk the slots under m_sessionsMutex, so a slot
 // changes only with that lock held; the channel itself is started, stopped and destroyed
 // outside it (a stop waits for threads that may be waiting for the lock to send a notice).
-using SessionSlot = PlayChannel* CSession::*;
+using SessionSlot = std::unique_ptr<PlayChannel> CSession::*;
 // Puts `channel` into the slot (which must be empty); returns it, still owned by the slot.
 PlayChannel* PutInSlot(SessionTable& sessions, CSession& session, SessionSlot slot, std::unique_ptr<PlayChannel> channel);
 // Takes the slot's channel out; null when empty.

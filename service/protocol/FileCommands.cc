@@ -65,15 +65,13 @@ int StopRecord(CommandCall& call) {
 
 PlayChannel* PutInSlot(SessionTable& sessions, CSession& session, SessionSlot slot, std::unique_ptr<PlayChannel> channel) {
   std::lock_guard<std::mutex> lock(sessions.m_sessionsMutex);
-  session.*slot = channel.release();
-  return session.*slot;
+  session.*slot = std::move(channel);
+  return (session.*slot).get();
 }
 
 std::unique_ptr<PlayChannel> TakeFromSlot(SessionTable& sessions, CSession& session, SessionSlot slot) {
   std::lock_guard<std::mutex> lock(sessions.m_sessionsMutex);
-  std::unique_ptr<PlayChannel> channel(session.*slot);
-  session.*slot = nullptr;
-  return channel;
+  return std::move(session.*slot);
 }
 
 void RegisterRecordCommands(CommandTable& table) {

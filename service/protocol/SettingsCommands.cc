@@ -17,11 +17,8 @@ int GetLocalConfig(CommandCall& call) {
   return 0;
 }
 
-// Whether the file could be written is not the page's concern.
-int SetLocalConfig(CommandCall& call) {
-  LocalSettings(call.service.settingsFolder).SaveDevice(call.text);
-  return 0;
-}
+// A page whose folders were not stored hears of it (-1) rather than believing they were.
+int SetLocalConfig(CommandCall& call) { return LocalSettings(call.service.settingsFolder).SaveDevice(call.text); }
 
 // The hang check leaves the process alone while the user keeps the picker open.
 int BrowseFilePath(CommandCall& call) {

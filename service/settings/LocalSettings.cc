@@ -1,10 +1,11 @@
 #include "service/settings/LocalSettings.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <exception>
 
+#include "common/DebugLog.h"
 #include "common/JsonText.h"
+#include "platform/system/Files.h"
 #include "platform/system/Folders.h"
 
 namespace {
@@ -13,6 +14,8 @@ constexpr const char* kP2P = "P2P";
 // Real settings take a few hundred bytes. Any web page can send setLocalConfig, and each new
 // device type adds an entry, so the file is bounded rather than left to grow with every message.
 constexpr size_t kMaxFileBytes = 1 << 20;
+// Reading allows more than a save writes, for a file edited by hand; a far larger one is not parsed.
+constexpr size_t kMaxReadBytes = 16 * kMaxFileBytes;
 
 // The five folder keys of every device type but "P2P", in the order they are stored.
 struct FolderKey {
@@ -45,16 +48,7 @@ const rapidjson::Value* Member(const rapidjson::Value& object, const char* key) 
 // Replaces the file through a temporary beside it, so a failed write never leaves half a file.
 bool WriteWholeFile(const std::string& path, const std::string& text) {
   std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (!out.flush()) {
-      out.close();
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
+  if (!platform::system::WriteRegularFile(temporary, text.data(), text.size())) return false;
   if (std::rename(temporary.c_str(), path.c_str()) != 0) {
     std::remove(temporary.c_str());
     return false;
@@ -74,11 +68,14 @@ LocalSettings::LocalSettings(const std::string& folder, std::string defaultRoot,
 LocalSettings::LocalSettings(const std::string& folder)
     : LocalSettings(folder, platform::system::DefaultFolderRoot(), platform::system::PathSeparator()) {}
 
-std::string LocalSettings::LoadText() const {
-  if (m_path.empty()) return {};
-  std::ifstream in(m_path, std::ios::binary);
-  if (!in) return {};
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+std::optional<std::string> LocalSettings::LoadText() const {
+  using platform::system::FileKind;
+  if (m_path.empty()) return std::string();
+  // The name may be a link the user made to keep the file elsewhere; what it names must be a file.
+  std::optional<std::string> text = platform::system::ReadRegularFile(m_path, kMaxReadBytes);
+  if (!text && platform::system::KindOf(m_path) == FileKind::kMissing) return std::string();
+  if (!text) DebugLog("Settings file %s cannot be read; defaults are answered", m_path.c_str());
+  return text;
 }
 
 LocalFolders LocalSettings::Defaults(const std::string& deviceType) const {
@@ -94,7 +91,16 @@ LocalFolders LocalSettings::Defaults(const std::string& deviceType) const {
 
 LocalFolders LocalSettings::Folders(const std::string& deviceType) const {
   if (deviceType.empty()) return {};
-  std::string text = LoadText();
+  try {
+    return StoredFolders(deviceType);
+  } catch (const std::exception& e) {
+    DebugLog("Settings could not be read (%s); defaults are answered", e.what());
+    return Defaults(deviceType);
+  }
+}
+
+LocalFolders LocalSettings::StoredFolders(const std::string& deviceType) const {
+  std::string text = LoadText().value_or(std::string());
   rapidjson::Document file;
   const rapidjson::Value* entry = nullptr;
   if (!text.empty() && ParseJsonText(text, file)) entry = Member(file, deviceType.c_str());
@@ -114,6 +120,15 @@ LocalFolders LocalSettings::Folders(const std::string& deviceType) const {
 }
 
 int LocalSettings::SaveDevice(const std::string& requestText) const {
+  try {
+    return Save(requestText);
+  } catch (const std::exception& e) {
+    DebugLog("Settings could not be saved (%s)", e.what());
+    return -1;
+  }
+}
+
+int LocalSettings::Save(const std::string& requestText) const {
   if (m_path.empty()) return -1;
   rapidjson::Document request;
   if (!ParseJsonText(requestText, request)) return -1;
@@ -123,9 +138,11 @@ int LocalSettings::SaveDevice(const std::string& requestText) const {
   if (!type || !type->IsString() || !config || !config->IsObject()) return -1;
   std::string deviceType(type->GetString(), type->GetStringLength());
 
+  // Something unreadable in the file's place is left alone rather than replaced.
+  std::optional<std::string> text = LoadText();
+  if (!text) return -1;
   rapidjson::Document file;
-  std::string text = LoadText();
-  if (text.empty() || !ParseJsonText(text, file) || !file.IsObject()) file.SetObject();
+  if (text->empty() || !ParseJsonText(*text, file) || !file.IsObject()) file.SetObject();
   auto& allocator = file.GetAllocator();
 
   rapidjson::Value entry(rapidjson::kObjectType);

@@ -3,9 +3,7 @@
 #include "service/events/IEvent.h"
 #include "service/windows/CPlayWnd.h"
 #include "service/windows/PlayWndClasses.h"
-#include "service/windows/WndObjManager.h"
 
-using platform::display::GetDisplay;
 using platform::display::ICanvas;
 using platform::display::Key;
 using platform::display::MouseAction;
@@ -13,62 +11,59 @@ using platform::display::Point;
 using platform::display::Rect;
 using platform::display::WindowId;
 
+void CPlayWnd::WindowDelegate::OnPaint(WindowId w, ICanvas& canvas) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::Paint;
+  e.canvas = &canvas;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::OnSize(WindowId w, int width, int height) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::Size;
+  e.width = width;
+  e.height = height;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::OnMouse(WindowId w, MouseAction action, int x, int y) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::Mouse;
+  e.action = action;
+  e.x = x;
+  e.y = y;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::OnKey(WindowId w, Key key) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::Key;
+  e.key = key;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::OnDestroy(WindowId w) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::Destroy;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::OnSessionLock(WindowId w, bool locked) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::SessionLock;
+  e.locked = locked;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::Dispatch(WindowId w, WindowEvent& e) {
+  e.window = w;
+  if (m_forContainer)
+    m_group.ContainerProc(e);
+  else
+    m_group.PaneProc(e);
+}
+
 namespace {
-
-template <bool kContainer>
-class ClassProc : public platform::display::IWindowDelegate {
- public:
-  void OnPaint(WindowId w, ICanvas& canvas) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::Paint;
-    e.canvas = &canvas;
-    Dispatch(w, e);
-  }
-  void OnSize(WindowId w, int width, int height) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::Size;
-    e.width = width;
-    e.height = height;
-    Dispatch(w, e);
-  }
-  void OnMouse(WindowId w, MouseAction action, int x, int y) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::Mouse;
-    e.action = action;
-    e.x = x;
-    e.y = y;
-    Dispatch(w, e);
-  }
-  void OnKey(WindowId w, Key key) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::Key;
-    e.key = key;
-    Dispatch(w, e);
-  }
-  void OnDestroy(WindowId w) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::Destroy;
-    Dispatch(w, e);
-  }
-  void OnSessionLock(WindowId w, bool locked) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::SessionLock;
-    e.locked = locked;
-    Dispatch(w, e);
-  }
-
- private:
-  void Dispatch(WindowId w, WindowEvent& e) {
-    e.window = w;
-    auto& manager = WndObjManager::GetInstance();
-    CPlayWnd* group = kContainer ? manager.FindWnd(w) : manager.FindPaneOwner(w);
-    if (!group) return;
-    if (kContainer)
-      group->ContainerProc(e);
-    else
-      group->PaneProc(e);
-  }
-};
 
 void DrawFrameLines(ICanvas& canvas, const Rect& f, const platform::display::Pen& pen) {
   canvas.DrawLine(Point{f.left, f.top}, Point{f.left, f.bottom}, pen);
@@ -78,16 +73,6 @@ void DrawFrameLines(ICanvas& canvas, const Rect& f, const platform::display::Pen
 }
 
 }  // namespace
-
-platform::display::IWindowDelegate& ContainerClassProc() {
-  static ClassProc<true> proc;
-  return proc;
-}
-
-platform::display::IWindowDelegate& PaneClassProc() {
-  static ClassProc<false> proc;
-  return proc;
-}
 
 Rect CPlayWnd::SelectedFrame() {
   int selected = m_selected;
@@ -126,18 +111,15 @@ void CPlayWnd::PaintHighlightOnly(ICanvas& canvas) {
 }
 
 void CPlayWnd::ContainerProc(const WindowEvent& e) {
-  auto* display = GetDisplay();
   WindowId container = e.window;
   switch (e.kind) {
     case WindowEvent::Kind::Destroy:
-      if (display) {
-        display->WatchSessionLock(container, false);
-        display->PostQuit();
-      }
+      m_display.WatchSessionLock(container, false);
+      m_display.PostQuit();
       break;
     case WindowEvent::Kind::Size: {
       for (int i = 0; i < m_paneCount && i < kPanes; ++i) m_paneDirty[i] = 3;
-      if (display) display->Invalidate(container);
+      m_display.Invalidate(container);
       int selected = m_selected;
       ZoomRect zoom;
       {
@@ -157,14 +139,14 @@ void CPlayWnd::ContainerProc(const WindowEvent& e) {
       if (m_eventSink) m_eventSink->OnWndPainted(container);
       // Escape must reach the container while it covers the screen; not while a pane's dialog,
       // which owns the keyboard as a modal dialog would, is up.
-      if (m_fullScreenCount > 0 && !m_fullScreenDialog && display) display->SetFocus(container);
+      if (m_fullScreenCount > 0 && !m_fullScreenDialog) m_display.SetFocus(container);
       break;
     case WindowEvent::Kind::Key:
       // The dialog's own count is its to give back; its owner takes no input meanwhile.
       if (e.key == Key::Escape && m_fullScreenCount > 0 && !m_fullScreenDialog) {
         m_width = m_savedWidth.load();
         m_height = m_savedHeight.load();
-        if (display) display->Move(container, platform::display::MakeRect(m_x, m_y, m_width, m_height));
+        m_display.Move(container, platform::display::MakeRect(m_x, m_y, m_width, m_height));
         --m_fullScreenCount;
       }
       break;
@@ -173,9 +155,9 @@ void CPlayWnd::ContainerProc(const WindowEvent& e) {
       if (e.locked) {
         m_hiddenByLock = true;
         if (m_eventSink) m_eventSink->OnWndHidden(container, 1);
-        if (display) display->Show(container, false);
+        m_display.Show(container, false);
       } else {
-        if (display) display->Show(container, true);
+        m_display.Show(container, true);
         if (m_eventSink) m_eventSink->OnWndHidden(container, 0);
       }
       break;
@@ -193,10 +175,9 @@ void CPlayWnd::ReportMouse(bool finished) {
 }
 
 void CPlayWnd::PaneProc(const WindowEvent& e) {
-  auto* display = GetDisplay();
   switch (e.kind) {
     case WindowEvent::Kind::Destroy:
-      if (display) display->PostQuit();
+      m_display.PostQuit();
       break;
     case WindowEvent::Kind::Paint: {
       int index = PaneIndexOf(e.window);
@@ -214,7 +195,6 @@ void CPlayWnd::PaneProc(const WindowEvent& e) {
 }
 
 void CPlayWnd::OnPaneMouse(int index, MouseAction action, int x, int y) {
-  auto* display = GetDisplay();
   WindowId container = m_container;
   if (index < 0) index = 0;
   switch (action) {
@@ -222,7 +202,7 @@ void CPlayWnd::OnPaneMouse(int index, MouseAction action, int x, int y) {
       m_mouseDown = true;
       if (m_paneCount != 1) {
         m_selected = index;
-        if (display) display->Invalidate(container);
+        m_display.Invalidate(container);
         if (m_eventSink) m_eventSink->OnWndSelected(container, index);
       }
       m_drag = DragRect{x, y, x, y};

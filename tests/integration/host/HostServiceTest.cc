@@ -203,7 +203,9 @@ TEST_F(HostServiceTest, RepliesNeverReachANewerConnection) {
 }
 
 TEST_F(HostServiceTest, HttpFileAnswers) {
-  std::ofstream(s_service->Dir() + "/page.html", std::ios::binary) << "<p>\r\nhi</p>\r\n";
+  std::filesystem::create_directories(s_service->Dir() + "/web");
+  std::ofstream(s_service->Dir() + "/web/page.html", std::ios::binary) << "<p>\r\nhi</p>\r\n";
+  std::ofstream(s_service->Dir() + "/page.html") << "outside the web folder";
   std::ofstream(s_service->Dir() + "/../nimbrel_outside.txt") << "secret";
   struct Case {
     std::string url;
@@ -212,14 +214,15 @@ TEST_F(HostServiceTest, HttpFileAnswers) {
   };
   const std::string base = "http://127.0.0.1:" + std::to_string(Port());
   const Case cases[] = {
-      {base + "/page.html?v=3", "text/html", "<p>\nhi</p>\n"},
-      {"-g 'http://[::1]:" + std::to_string(Port()) + "/page.html'", "text/html", "<p>\nhi</p>\n"},
-      {base + "/missing.png", "image/png", ""},
-      {"--path-as-is " + base + "/../nimbrel_outside.txt", "text/plain", ""},
-      {"--path-as-is " + base + "/%2e%2e/nimbrel_outside.txt", "text/plain", ""},
-      {"--path-as-is '" + base + "/..\\nimbrel_outside.txt'", "text/plain", ""},
+      {base + "/web/page.html?v=3", "text/html", "<p>\nhi</p>\n"},
+      {"-g 'http://[::1]:" + std::to_string(Port()) + "/web/page.html'", "text/html", "<p>\nhi</p>\n"},
+      {base + "/web/missing.png", "image/png", ""},
+      {base + "/page.html", "text/html", ""},
+      {"--path-as-is " + base + "/web/../../nimbrel_outside.txt", "text/plain", ""},
+      {"--path-as-is " + base + "/web/%2e%2e/%2e%2e/nimbrel_outside.txt", "text/plain", ""},
+      {"--path-as-is '" + base + "/web/..\\..\\nimbrel_outside.txt'", "text/plain", ""},
       {"-X OPTIONS -H 'Access-Control-Request-Method: POST' " + base + "/", "text/plain", ""},
-      {"-k https://127.0.0.1:" + std::to_string(Port() + 1) + "/page.html", "text/html", "<p>\nhi</p>\n"},
+      {"-k https://127.0.0.1:" + std::to_string(Port() + 1) + "/web/page.html", "text/html", "<p>\nhi</p>\n"},
   };
   for (const Case& c : cases) {
     std::string answer = Curl(c.url);

@@ -82,7 +82,8 @@ ServiceProcess::~ServiceProcess() {
 }
 
 bool ServiceProcess::Start() {
-  std::string command = "cd '" + m_dir + "' && export PATH=\"$PWD/bin:$PATH\" DISPLAY=:97 " + m_environment + " && "
+  std::string command = "cd '" + m_dir + "' && export PATH=\"$PWD/bin:$PATH\" DISPLAY=:97 "
+                        "XDG_DATA_HOME=\"$PWD/appdata\" " + m_environment + " && "
                         "{ ./nimbrelsvc 2>&1 & echo PID:$!; wait $!; echo EXIT:$?; }";
   m_pipe = popen(command.c_str(), "r");
   if (!m_pipe) return false;

@@ -19,7 +19,8 @@ class ServiceProcess {
   // Shell assignments ("NAME=value ...") the service starts with, after the defaults (before Start).
   void SetEnvironment(const std::string& assignments) { m_environment = assignments; }
 
-  // Starts the service; true once it logged that both listener pairs are up.
+  // Starts the service, its app-data folder "appdata" in the run directory; true once it logged
+  // that both listener pairs are up.
   bool Start();
   // Waits for an output line containing `text`; false at `timeoutMs` or when the process ended
   // without it.

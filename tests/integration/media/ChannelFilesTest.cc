@@ -1,11 +1,6 @@
 // Recordings and snapshots of a playing channel: names, folders, what ffprobe reads back, the
 // picture's red block, and recordings that end badly (a killed process, a disk that takes no
 // more). The bad endings run in a child copy of this binary, fed by the parent's source.
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +8,7 @@
 #include "ChannelHarness.h"
 #include "common/TextConv.h"
 #include "platform/system/Shell.h"
+#include "tests/support/ChildTest.h"
 #include "tests/support/TempFolder.h"
 
 using namespace channeltest;
@@ -168,7 +164,7 @@ TEST_F(ChannelFilesTest, SnapshotHoldsThePictureWithItsRedBlock) {
 }
 
 // The child's side. "kill": records, says "ready" once two seconds are in the file, and waits to
-// be killed. "full": records into a file-size limit (as a full disk would stop it) and checks the
+// be killed. "full": records under a file-size cap (as a full disk would stop it) and checks the
 // recording ends with one notice while the pictures go on.
 TEST(ChannelFilesChild, Records) {
   const char* mode = std::getenv(kChildMode);
@@ -185,11 +181,6 @@ TEST(ChannelFilesChild, Records) {
                                 false, 2, "{KEY}", 4, false),
             0);
   ASSERT_TRUE(output.WaitPresents(window, 5));
-  if (full) {
-    ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG, as with ENOSPC
-    const rlimit limit{64 * 1024, 64 * 1024};
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  }
   ASSERT_EQ(channel.StartRecord(Utf8ToWide(path)), 0);
   if (full) {
     const auto notices = events.WaitNotices("notice");
@@ -204,36 +195,21 @@ TEST(ChannelFilesChild, Records) {
   }
   const std::string name(path);
   ASSERT_TRUE(WaitRecorded(name.substr(0, name.size() - 4) + "_H264_G711A.mp4", 50));
-  std::printf("ready\n");
-  std::fflush(stdout);
-  ::pause();
+  AnnounceAndWait("ready");
 }
 
-// Runs the child test in `mode`; kills it at "ready" when asked. Its output; `status` its exit.
-std::string RunChild(const std::string& mode, const std::string& url, const std::string& path, bool kill,
-                     int* status) {
-  const std::string command = "echo pid:$$; " + std::string(kChildMode) + "=" + mode + " " + kChildUrl + "='" + url +
-                              "' " + kChildPath + "='" + path + "' exec /proc/" + std::to_string(::getpid()) +
-                              "/exe --gtest_filter=ChannelFilesChild.Records 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string out;
-  int pid = 0;
-  char line[1024];
-  while (pipe && std::fgets(line, sizeof line, pipe)) {
-    out += line;
-    std::sscanf(line, "pid:%d", &pid);
-    if (kill && std::string(line) == "ready\n" && pid > 0) ::kill(pid, SIGKILL);
-  }
-  *status = pipe ? ::pclose(pipe) : -1;
-  return out;
+ChildRun RunChild(const std::string& mode, const std::string& url, const std::string& path, int limitKiB, bool kill) {
+  return RunChildTest("ChannelFilesChild.Records",
+                      std::string(kChildMode) + "=" + mode + " " + kChildUrl + "='" + url + "' " + kChildPath + "='" +
+                          path + "'",
+                      limitKiB, kill ? "ready" : "");
 }
 
 TEST_F(ChannelFilesTest, ARecordingCutByKillStillPlays) {
   const std::string path = m_folder.File("cut/clip.mp4");
-  int status = 0;
-  const std::string out = RunChild("kill", Url(kLiveQuery), path, true, &status);
-  ASSERT_NE(out.find("ready"), std::string::npos) << out;
-  EXPECT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGKILL)) << out;
+  const ChildRun run = RunChild("kill", Url(kLiveQuery), path, 0, true);
+  ASSERT_NE(run.output.find("ready"), std::string::npos) << run.output;
+  EXPECT_EQ(run.exitCode, 137) << "killed";
   const Probed p = Probe(m_folder.File("cut/clip_H264_G711A.mp4"));
   EXPECT_EQ(p.video, "h264");
   EXPECT_EQ(p.width, 640);
@@ -242,10 +218,9 @@ TEST_F(ChannelFilesTest, ARecordingCutByKillStillPlays) {
 
 TEST_F(ChannelFilesTest, AFullDiskEndsTheRecordingWithANotice) {
   const std::string path = m_folder.File("full/clip.mp4");
-  int status = 0;
-  const std::string out = RunChild("full", Url(kLiveQuery), path, false, &status);
-  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  const ChildRun run = RunChild("full", Url(kLiveQuery), path, 64, false);
+  EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+  EXPECT_EQ(run.exitCode, 0) << run.output;
   const std::string file = m_folder.File("full/clip_H264_G711A.mp4");
   EXPECT_LE(fs::file_size(file), 64u * 1024);
   EXPECT_EQ(Probe(file).video, "h264") << "what fitted still plays";

@@ -7,6 +7,7 @@
 #include "LogCapture.h"
 #include "ProtocolFixture.h"
 #include "common/TextConv.h"
+#include "platform/display/headless/HeadlessDisplay.h"
 #include "platform/system/Shell.h"
 #include "service/media/PlayChannel.h"
 #include "service/protocol/CommandDispatcher.h"
@@ -22,7 +23,7 @@ class DispatcherTest : public ::testing::Test {
   DispatcherTest()
       : m_router(m_sessions.m_table, m_writer),
         m_context{m_sessions.m_table, m_router, m_writer, m_dialogOpen, m_folder.File("config.ini"),
-                  m_folder.Path().string()},
+                  m_folder.Path().string(), m_display},
         m_dispatcher(m_context),
         m_session(m_sessions.Add(kSocket, kId)) {}
   ~DispatcherTest() override { platform::system::SetShellHooks({}); }
@@ -40,6 +41,7 @@ class DispatcherTest : public ::testing::Test {
     return s.str();
   }
 
+  platform::display::HeadlessDisplay m_display;
   TempFolder m_folder;
   SessionsHolder m_sessions;
   RecordingWriter m_writer;
@@ -228,10 +230,10 @@ TEST_F(DispatcherTest, RecordCommandsSelectByCameraOrPane) {
                                    nullptr});
   const std::string folders[] = {m_folder.File("a") + "/", m_folder.File("b") + "/", m_folder.File("c") + "/"};
   for (int pane = 0; pane < 3; ++pane) {
-    auto* channel = new PlayChannel;
+    auto channel = std::make_unique<PlayChannel>();
     const std::string request = R"({"data":{"channel":)" + std::to_string(pane + 1) + "}}";
     channel->StartStream("", request, 0, StreamDescription{}, false, pane, "k" + std::to_string(pane), 4, false);
-    m_session.m_channels[pane] = channel;
+    m_session.m_channels[pane] = std::move(channel);
   }
   auto arm = [&] {
     for (int pane = 0; pane < 3; ++pane) m_session.m_channels[pane]->StartRecord(Utf8ToWide(folders[pane] + "r.mp4"));

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "service/settings/LocalSettings.h"
@@ -110,6 +112,33 @@ TEST_F(LocalSettingsTest, RefusesRequestsItCannotStore) {
 
   LocalSettings missingFolder((m_folder / "absent").string(), "/home/u", '/');
   EXPECT_EQ(missingFolder.SaveDevice(R"({"data":{"deviceType":"P2P","localConfig":{"savePath":"/a"}}})"), -1);
+}
+
+TEST_F(LocalSettingsTest, SomethingUnreadableInPlaceOfTheFileGivesDefaultsAndIsKept) {
+  const std::string save = R"({"data":{"deviceType":"P2P","localConfig":{"savePath":"/a"}}})";
+  // A picture upload can turn the name into a folder; a fifo would hold the command thread.
+  const struct {
+    const char* name;
+    std::string make;
+  } cases[] = {{"folder", "mkdir -p '" + FilePath() + "/x.png'"},
+               {"fifo", "mkfifo '" + FilePath() + "'"},
+               {"link to a folder", "ln -s '" + m_folder.string() + "' '" + FilePath() + "'"}};
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(FilePath());
+    ASSERT_EQ(std::system(c.make.c_str()), 0) << c.name;
+    EXPECT_EQ(Settings().LoadText(), std::nullopt) << c.name;
+    EXPECT_EQ(Settings().Folders("P2P").savePath, "/home/u") << c.name;
+    EXPECT_EQ(Settings().Folders("NVR").recordFilePath, "/home/u/NVR/Record") << c.name;
+    EXPECT_EQ(Settings().SaveDevice(save), -1) << c.name;
+    EXPECT_FALSE(std::filesystem::is_regular_file(FilePath())) << c.name;
+  }
+  // A link the user made to a real file is read and written through.
+  std::filesystem::remove_all(FilePath());
+  std::ofstream(m_temp.File("kept.json")) << R"({"P2P":{"savePath":"/kept"}})";
+  std::filesystem::create_symlink(m_temp.File("kept.json"), FilePath());
+  EXPECT_EQ(Settings().Folders("P2P").savePath, "/kept");
+  EXPECT_EQ(Settings().SaveDevice(save), 0);
+  EXPECT_EQ(Settings().Folders("P2P").savePath, "/a");
 }
 
 TEST_F(LocalSettingsTest, PathJoinsFolderAndName) {

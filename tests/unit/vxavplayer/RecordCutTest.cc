@@ -2,10 +2,6 @@
 // never sends a key frame, a link at the file's name. The cut cases run in a child copy of this
 // test binary, so the kill and the file-size limit hit only the child.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -18,6 +14,7 @@
 #include "MediaFixtures.h"
 #include "VXAVPlayer.h"
 #include "common/TextConv.h"
+#include "tests/support/ChildTest.h"
 
 using namespace vxtest;
 
@@ -25,6 +22,7 @@ namespace {
 
 constexpr const char* kChildMode = "NIMBREL_RECORD_CHILD";
 constexpr const char* kChildPath = "NIMBREL_RECORD_PATH";
+constexpr const char* kChildSource = "NIMBREL_RECORD_SOURCE";  // the parent's test media
 
 StreamDescription VideoFrame() {
   StreamDescription d{};
@@ -34,11 +32,10 @@ StreamDescription VideoFrame() {
   return d;
 }
 
-// 50 H.264 units of 176x144, a key frame every 10.
-std::vector<Unit> TestUnits(const TempDir& dir) {
-  const std::string video = dir.Path("src.h264");
-  if (!MakeVideo(video, "testsrc=s=176x144:r=25", 50, "-c:v libx264 -g 10")) return {};
-  return ReadUnits(video);
+// 50 H.264 units of 176x144, a key frame every 10, in `path`.
+std::vector<Unit> TestUnits(const std::string& path) {
+  if (!MakeVideo(path, "testsrc=s=176x144:r=25", 50, "-c:v libx264 -g 10")) return {};
+  return ReadUnits(path);
 }
 
 void Feed(VX_HANDLE handle, const std::vector<Unit>& units, size_t first, size_t end) {
@@ -69,16 +66,11 @@ struct RecordEnd {
 TEST(VxRecordChild, Records) {
   const char* mode = std::getenv(kChildMode);
   const char* path = std::getenv(kChildPath);
-  if (mode == nullptr || path == nullptr) GTEST_SKIP() << "runs only as the child of the cut tests";
-  TempDir dir;
-  const auto units = TestUnits(dir);
+  const char* source = std::getenv(kChildSource);
+  if (mode == nullptr || path == nullptr || source == nullptr) GTEST_SKIP() << "runs only as the child of the cut tests";
+  const auto units = ReadUnits(source);
   ASSERT_EQ(units.size(), 50u);
   const bool full = std::string(mode) == "full";
-  if (full) {
-    ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead, as ENOSPC would
-    const rlimit limit{40 * 1024, 40 * 1024};
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  }
   const StreamDescription open = VideoFrame();
   VX_HANDLE handle = -1;
   ASSERT_EQ(VX_OpenStream(&open, &handle, 0, 0), VX_OK);
@@ -94,49 +86,36 @@ TEST(VxRecordChild, Records) {
     EXPECT_EQ(VX_CloseStream(handle), VX_OK);
     return;
   }
-  std::printf("ready\n");
-  std::fflush(stdout);
-  ::pause();
+  AnnounceAndWait("ready");
 }
 
 class VxRecordCutTest : public ::testing::Test {
  protected:
-  // Runs the child test in `mode`; returns its output and fills its exit status.
-  std::string RunChild(const std::string& mode, const std::string& path, bool killWhenReady, int* status) {
-    const std::string command = std::string(kChildMode) + "=" + mode + " " + kChildPath + "='" + path +
-                                "' exec /proc/" + std::to_string(::getpid()) +
-                                "/exe --gtest_filter=VxRecordChild.Records 2>&1";
-    // The shell's own id tells whom to kill; it becomes the child through exec.
-    FILE* pipe = ::popen(("echo pid:$$; " + command).c_str(), "r");
-    std::string out;
-    int pid = 0;
-    char line[1024];
-    while (pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr) {
-      out += line;
-      std::sscanf(line, "pid:%d", &pid);
-      if (killWhenReady && std::string(line) == "ready\n" && pid > 0) ::kill(pid, SIGKILL);
-    }
-    *status = pipe != nullptr ? ::pclose(pipe) : -1;
-    return out;
+  ChildRun RunChild(const std::string& mode, const std::string& path, int limitKiB, bool kill) {
+    const std::string source = m_dir.Path("src.h264");
+    EXPECT_EQ(TestUnits(source).size(), 50u);
+    return RunChildTest("VxRecordChild.Records",
+                        std::string(kChildMode) + "=" + mode + " " + kChildPath + "='" + path + "' " + kChildSource +
+                            "='" + source + "'",
+                        limitKiB, kill ? "ready" : "");
   }
   TempDir m_dir;
 };
 
 TEST_F(VxRecordCutTest, KilledWriterLeavesAPlayableFragmentedFile) {
   const std::string path = m_dir.Path("cut.mp4");
-  int status = 0;
-  const std::string out = RunChild("kill", path, true, &status);
-  ASSERT_NE(out.find("ready"), std::string::npos) << out;
+  const ChildRun run = RunChild("kill", path, 0, true);
+  ASSERT_NE(run.output.find("ready"), std::string::npos) << run.output;
+  EXPECT_EQ(run.exitCode, 137) << "killed";
   // Fragments end at key frames (every 10 frames); the one open at the kill is lost.
   ExpectVideo(path, "h264", 176, 144, 40, 1.6);
 }
 
 TEST_F(VxRecordCutTest, FullDiskEndsTheRecordingWithOneReport) {
   const std::string path = m_dir.Path("full.mp4");
-  int status = 0;
-  const std::string out = RunChild("full", path, false, &status);
-  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  const ChildRun run = RunChild("full", path, 40, false);
+  EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+  EXPECT_EQ(run.exitCode, 0) << run.output;
   EXPECT_LE(std::filesystem::file_size(path), 40u * 1024);
   const ProbeResult video = Probe(path, "v");
   EXPECT_EQ(video.codec, "h264");
@@ -144,7 +123,7 @@ TEST_F(VxRecordCutTest, FullDiskEndsTheRecordingWithOneReport) {
 }
 
 TEST_F(VxRecordCutTest, NoKeyFrameLeavesNoFileAndLinksAreRefused) {
-  const auto units = TestUnits(m_dir);
+  const auto units = TestUnits(m_dir.Path("src.h264"));
   ASSERT_EQ(units.size(), 50u);
   const StreamDescription open = VideoFrame();
   VX_HANDLE handle = -1;
