@@ -97,12 +97,4 @@ TEST_F(RootCertificateTest, FilesWithMoreOrOtherThanOneCertificateAreRefused) {
   EXPECT_FALSE(LoopbackRootLabel(m_folder.File("absent.crt"), why));
 }
 
-// The root the build made for the run directory is one the watchdog installs.
-TEST_F(RootCertificateTest, TheBuildsRootIsAccepted) {
-  std::string why;
-  auto label = LoopbackRootLabel(NIMBREL_RUN_DIR "/certificates/rootCA.crt", why);
-  ASSERT_TRUE(label) << why;
-  EXPECT_EQ(label->rfind("Nimbrel Local Root CA ", 0), 0u) << *label;
-}
-
 }  // namespace
