@@ -1,33 +1,36 @@
 #include "watchdog/ServiceKeeper.h"
 
+#include <filesystem>
+
 #include "platform/system/Process.h"
 #include "watchdog/Config.h"
 #include "watchdog/Console.h"
 #include "watchdog/StartLog.h"
 
 namespace {
-// Letter case counts. A process list that cannot be read counts as not running.
-bool IsProcessRunning(const std::string& name) {
-  auto list = platform::system::ListProcesses();
-  if (!list) return false;
-  for (const auto& entry : *list)
-    if (entry.name == name) return true;
-  return false;
+// Letter case counts. A process list that cannot be read counts as not running; so does an
+// empty name, whose start then fails.
+bool IsServiceRunning(const std::string& folder, const std::string& name) {
+  if (name.empty()) return false;
+  // Resolved as the start resolves it: against the folder, which is the working directory.
+  auto pids = platform::system::OwnProcessesOfProgram((std::filesystem::path(folder) / name).string());
+  return pids && !pids->empty();
 }
 }  // namespace
 
-ServiceKeeper::ServiceKeeper(std::string configPath, std::string startLogPath, CalendarClock clock)
-    : m_configPath(std::move(configPath)),
+ServiceKeeper::ServiceKeeper(std::string folder, std::string configPath, std::string startLogPath,
+                             CalendarClock clock)
+    : m_folder(std::move(folder)),
+      m_configPath(std::move(configPath)),
       m_startLogPath(std::move(startLogPath)),
       m_clock(std::move(clock)) {}
 
 void ServiceKeeper::CheckOnce() {
-  // A service that ended since the last check must not linger as a zombie: it would still be
-  // listed, and the kernel's short name could even match.
+  // A service that ended since the last check must not linger as a zombie.
   platform::system::ReapStartedProcesses();
   std::string name = ReadInfoName("ServiceProcessName", m_configPath);
   Say("do while .... \n");
-  if (IsProcessRunning(name)) return;
+  if (IsServiceRunning(m_folder, name)) return;
   Say("[%s] die ! \n", name.c_str());
   auto pid = platform::system::StartProcess(name, {});
   if (!pid) return;

@@ -4,13 +4,13 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/system/CertificateStore.h"
 #include "platform/system/Folders.h"
 #include "platform/system/SingleInstance.h"
 #include "watchdog/Config.h"
 #include "watchdog/Console.h"
 #include "watchdog/CrashHandler.h"
 #include "watchdog/PluginRegistrar.h"
+#include "watchdog/RootCertificate.h"
 #include "watchdog/ServiceKeeper.h"
 #include "watchdog/TestSettings.h"
 
@@ -42,11 +42,10 @@ int RunWatchdog() {
   Say("CurrentDirectory [%s] \n ", folder.c_str());
   std::error_code ec;
   // Installed at every start: the tool does nothing harmful when the root is already trusted.
-  if (std::filesystem::exists(kRootCertificate, ec))
-    platform::system::StartRootCertificateInstall(kRootCertificate);
+  if (std::filesystem::exists(kRootCertificate, ec)) TrustRootCertificate(kRootCertificate);
   Say("End.... \n");
 
-  ServiceKeeper service(kConfigFile, kStartLogFile, StartLogClock());
+  ServiceKeeper service(folder, kConfigFile, kStartLogFile, StartLogClock());
   PluginRegistrar plugin;
   const auto period = CheckPeriod();
   for (;;) {

@@ -11,12 +11,13 @@ void ShowWarningBox(const std::string& title, const std::string& text) {
   std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) return;
-  // The box must not keep our listeners open while it is shown; it is never waited for.
+  // The box must not keep our listeners open while it is shown; nothing waits for the user to
+  // close it, but its process is collected when it ends.
   StartOptions options;
-  options.arguments = {"--warning", "--title=" + title, "--text=" + text};
+  options.arguments = {"--warning", "--no-markup", "--title=" + title, "--text=" + text};
   options.searchPath = true;
   options.quiet = true;
-  StartProcess("zenity", options);
+  if (auto pid = StartProcess("zenity", options)) CollectWhenEnded(*pid);
 }
 
 }  // namespace platform::system

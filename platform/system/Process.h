@@ -19,6 +19,12 @@ struct ProcessEntry {
 // list is read are skipped. Empty optional when the list cannot be read at all.
 std::optional<std::vector<ProcessEntry>> ListProcesses();
 
+// The running processes (zombies excluded) of the current user whose program is the file
+// `executablePath`, compared with links resolved; a program replaced on disk while it runs still
+// counts under its path. Processes of other users never count, whatever they run. Empty
+// optional when the list cannot be read at all.
+std::optional<std::vector<ProcessId>> OwnProcessesOfProgram(const std::string& executablePath);
+
 struct StartOptions {
   std::vector<std::string> arguments;  // after the program name
   std::string workingDirectory;        // empty: the caller's
@@ -37,6 +43,10 @@ std::optional<ProcessId> StartProcess(const std::string& program, const StartOpt
 
 // Collects the exit status of every started child that has ended, without blocking.
 void ReapStartedProcesses();
+
+// For a started child nobody will wait for (a box shown to the user): a thread of its own
+// collects it when it ends, so it never lingers as a zombie. WaitForExit no longer sees it.
+void CollectWhenEnded(ProcessId pid);
 
 // Waits up to `timeoutMs` for a started child to end; its exit code (128 + signal when killed),
 // or empty when it is still running.

@@ -11,9 +11,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "platform/system/Process.h"
@@ -52,16 +54,23 @@ char ProcessState(const std::string& dir) {
   return stat[close + 2];
 }
 
-std::string ExecutableName(const std::string& dir) {
+// The program's full path; empty when hidden (another user's process) or gone. A program
+// replaced on disk while it runs still runs under its path.
+std::string ExecutablePath(const std::string& dir) {
   char buf[4096];
   ssize_t n = ::readlink((dir + "/exe").c_str(), buf, sizeof buf - 1);
-  if (n > 0) {
-    std::string path(buf, static_cast<size_t>(n));
-    // A program replaced on disk while it runs still runs under its name.
-    static const std::string kDeleted = " (deleted)";
-    if (path.size() > kDeleted.size() &&
-        path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
-      path.resize(path.size() - kDeleted.size());
+  if (n <= 0) return {};
+  std::string path(buf, static_cast<size_t>(n));
+  static const std::string kDeleted = " (deleted)";
+  if (path.size() > kDeleted.size() &&
+      path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
+    path.resize(path.size() - kDeleted.size());
+  return path;
+}
+
+std::string ExecutableName(const std::string& dir) {
+  std::string path = ExecutablePath(dir);
+  if (!path.empty()) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
   }
@@ -70,6 +79,36 @@ std::string ExecutableName(const std::string& dir) {
   std::string comm;
   std::getline(in, comm);
   return comm;
+}
+
+// The real user id from /proc/<pid>/status; empty when the entry has gone.
+std::optional<uid_t> RealUserId(const std::string& dir) {
+  std::ifstream in(dir + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, 4, "Uid:") != 0) continue;
+    char* end = nullptr;
+    unsigned long uid = std::strtoul(line.c_str() + 4, &end, 10);
+    if (end == line.c_str() + 4) return std::nullopt;
+    return static_cast<uid_t>(uid);
+  }
+  return std::nullopt;
+}
+
+// Calls `visit(pid, "/proc/<pid>")` for every process that still runs (zombies excluded).
+// False when the list cannot be read at all.
+template <typename Visit>
+bool ForEachRunningProcess(Visit visit) {
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return false;
+  while (struct dirent* entry = ::readdir(proc)) {
+    if (!IsNumber(entry->d_name)) continue;
+    std::string dir = std::string("/proc/") + entry->d_name;
+    char state = ProcessState(dir);
+    if (state == 0 || state == 'Z' || state == 'X') continue;
+    visit(std::atoi(entry->d_name), dir);
+  }
+  ::closedir(proc);
+  return true;
 }
 
 int ExitCode(int status) {
@@ -98,21 +137,28 @@ std::vector<char*> MergedEnvironment(const std::vector<std::string>& extra,
 }  // namespace
 
 std::optional<std::vector<ProcessEntry>> ListProcesses() {
-  DIR* proc = ::opendir("/proc");
-  if (!proc) return std::nullopt;
   std::vector<ProcessEntry> list;
-  while (struct dirent* entry = ::readdir(proc)) {
-    if (!IsNumber(entry->d_name)) continue;
-    std::string dir = std::string("/proc/") + entry->d_name;
-    char state = ProcessState(dir);
-    if (state == 0 || state == 'Z' || state == 'X') continue;
+  bool read = ForEachRunningProcess([&](ProcessId pid, const std::string& dir) {
     std::string name = ExecutableName(dir);
     // Ended between the two reads.
-    if (name.empty()) continue;
-    list.push_back({std::atoi(entry->d_name), std::move(name)});
-  }
-  ::closedir(proc);
+    if (!name.empty()) list.push_back({pid, std::move(name)});
+  });
+  if (!read) return std::nullopt;
   return list;
+}
+
+std::optional<std::vector<ProcessId>> OwnProcessesOfProgram(const std::string& executablePath) {
+  std::error_code ec;
+  // The kernel shows the program with every link resolved.
+  std::string wanted = std::filesystem::weakly_canonical(executablePath, ec).string();
+  if (ec || wanted.empty()) return std::nullopt;
+  const uid_t self = ::getuid();
+  std::vector<ProcessId> pids;
+  bool read = ForEachRunningProcess([&](ProcessId pid, const std::string& dir) {
+    if (RealUserId(dir) == self && ExecutablePath(dir) == wanted) pids.push_back(pid);
+  });
+  if (!read) return std::nullopt;
+  return pids;
 }
 
 std::optional<ProcessId> StartProcess(const std::string& program, const StartOptions& options) {
@@ -180,6 +226,24 @@ void ReapStartedProcesses() {
       it = Children().erase(it);
     else
       ++it;
+  }
+}
+
+void CollectWhenEnded(ProcessId pid) {
+  {
+    std::lock_guard<std::mutex> lock(ChildrenMutex());
+    if (Children().erase(pid) == 0) return;
+  }
+  try {
+    std::thread([pid] {
+      int status = 0;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the ordinary reaping takes it back.
+    std::lock_guard<std::mutex> lock(ChildrenMutex());
+    Children().insert(pid);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iostream>
 
 #include <chrono>
 #include <filesystem>
@@ -323,24 +324,41 @@ TEST_F(WatchdogTest, EveryFailedRegistrationWritesTheDebugLine) {
   }
 }
 
-TEST_F(WatchdogTest, RootCertificateToolIsStartedAndItsAbsenceIgnored) {
+// A stand-in certutil records each call's arguments, one per line, each call ending in "--".
+TEST_F(WatchdogTest, OnlyALoopbackConstrainedRootIsTrustedAndTheOldRootWithdrawn) {
   WriteConfig("", "");
-  fs::create_directories(m_folder / "certificates");
-  std::ofstream(m_folder / "certificates" / "rootCA.crt") << "not read by the watchdog\n";
   fs::create_directories(m_folder / "bin");
-  std::ofstream(m_folder / "bin" / "certutil") << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$CERTUTIL_LOG\"\n";
+  std::ofstream(m_folder / "bin" / "certutil") << "#!/bin/sh\nprintf '%s\\n' \"$@\" -- >> \"$CERTUTIL_LOG\"\n";
   fs::permissions(m_folder / "bin" / "certutil", fs::perms::owner_all);
+  fs::create_directories(m_folder / "home/.pki/nssdb");
+  const std::string database = "sql:" + (m_folder / "home/.pki/nssdb").string() + "\n";
   const auto environment = m_environment;
   m_environment.push_back("HOME=" + (m_folder / "home").string());
   m_environment.push_back("CERTUTIL_LOG=" + (m_folder / "certutil.log").string());
   m_environment.push_back("PATH=" + (m_folder / "bin").string());
-  ProcessId first = StartWatchdog();
-  ASSERT_TRUE(WaitUntil([&] { return !ReadFile(m_folder / "certutil.log").empty(); }));
-  Stop(first);
-  std::string args = ReadFile(m_folder / "certutil.log");
-  EXPECT_NE(args.find("-A\n"), std::string::npos) << args;
-  EXPECT_NE(args.find("sql:" + (m_folder / "home/.pki/nssdb").string() + "\n"), std::string::npos) << args;
-  EXPECT_NE(args.find("certificates/rootCA.crt\n"), std::string::npos) << args;
+  const std::string withdraw = "-d\n" + database + "-D\n-n\nNimbrel Local Root CA\n--\n";
+
+  // What the build makes: the old root goes first, then the new one is added under its own name.
+  ASSERT_EQ(std::system(("bash " NIMBREL_SOURCE_DIR "/scripts/make-certs.sh '" + m_folder.string() + "' >/dev/null").c_str()), 0);
+  Stop(StartWatchdog(), 1);
+  std::string calls;
+  ASSERT_TRUE(WaitUntil([&] { return CountOf(calls = ReadFile(m_folder / "certutil.log"), "--\n") == 2; })) << calls;
+  EXPECT_EQ(calls.rfind(withdraw, 0), 0u) << calls;
+  EXPECT_NE(calls.find("-A\n-t\nC,,\n-n\nNimbrel Local Root CA 2"), std::string::npos) << calls;
+  EXPECT_NE(calls.find("-i\ncertificates/rootCA.crt\n--\n"), std::string::npos) << calls;
+
+  // A root that could vouch for any site is refused; the old one is still withdrawn.
+  fs::remove(m_folder / "certutil.log");
+  ASSERT_EQ(std::system(("cd '" + m_folder.string() + "/certificates' && openssl req -x509 -newkey ec -pkeyopt "
+                         "ec_paramgen_curve:P-256 -nodes -keyout /dev/null -subj /CN=Any -out rootCA.crt "
+                         "-addext basicConstraints=critical,CA:TRUE 2>/dev/null").c_str()), 0);
+  ProcessId refusing = StartWatchdog("refused.log");
+  WaitForFullPasses(2, "refused.log");
+  Stop(refusing);
+  EXPECT_NE(Output("refused.log").find("Root certificate certificates/rootCA.crt not installed: no name constraints\n"),
+            std::string::npos)
+      << Output("refused.log");
+  EXPECT_EQ(ReadFile(m_folder / "certutil.log"), withdraw);
 
   m_environment = environment;
   m_environment.push_back("PATH=" + (m_folder / "certificates").string());
@@ -349,6 +367,48 @@ TEST_F(WatchdogTest, RootCertificateToolIsStartedAndItsAbsenceIgnored) {
   EXPECT_FALSE(WaitForExit(watchdog, 0));
 }
 
+// Only the user's own service, run from the watchdog's folder, counts: a program of the same
+// name elsewhere, or one of another user, does not keep the watchdog from starting its own.
+TEST_F(WatchdogTest, AForeignServiceOfTheSameNameDoesNotCount) {
+  fs::create_directories(m_folder / "elsewhere");
+  CopyIn(TEST_SERVICE_PATH, m_serviceName);
+  CopyIn(TEST_SERVICE_PATH, "elsewhere/" + m_serviceName);
+  WriteConfig("", m_serviceName);
+  struct Case {
+    std::string what;
+    std::string program;
+    std::vector<std::string> arguments;
+    bool needsRoot;
+  } cases[] = {
+      {"another folder", (m_folder / "elsewhere" / m_serviceName).string(), {}, false},
+      {"another user",
+       "setpriv",
+       {"--reuid=65534", "--regid=65534", "--clear-groups", (m_folder / m_serviceName).string()},
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needsRoot && std::system("test \"$(id -u)\" = 0") != 0) {
+      std::cout << "[ SKIPPED  ] " << c.what << ": only root can run a program as another user\n";
+      continue;
+    }
+    StartOptions options;
+    options.arguments = c.arguments;
+    options.searchPath = true;
+    auto foreign = StartProcess(c.program, options);
+    ASSERT_TRUE(foreign);
+    m_others.push_back(*foreign);
+    fs::remove(m_folder / "out.log");
+    ProcessId watchdog = StartWatchdog();
+    ASSERT_TRUE(WaitUntil([&] { return Starts() == 1; })) << Output();
+    // Its own service is found from then on: no second start.
+    WaitForFullPasses(3);
+    Stop(watchdog);
+    EXPECT_EQ(Starts(), 1) << Output();
+    EXPECT_TRUE(Runs(*foreign));
+    for (ProcessId pid : ServicePids()) KillProcess(pid);
+  }
+}
 }  // namespace
 
 namespace {
