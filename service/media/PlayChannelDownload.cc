@@ -23,6 +23,7 @@ struct DownloadState {
   int videoCount = 0;
   int lastProgress = -1;
   std::unique_ptr<platform::system::FileWriter> file;  // whole file
+  std::string fileName;                                // what it was written under
   std::uint64_t written = 0;
   bool fileFailed = false;
   // Files the writer made (a codec change starts another).
@@ -35,10 +36,12 @@ namespace {
 constexpr int kWriterReadyVideo = 101;
 constexpr const char* kWriteFailed = "-5";
 
+// A whole file comes as the source's own bytes, so only a name that says what it is gets them:
+// "x.mp4", not "x.mp4.desktop".
 bool NamesWholeFile(const std::string& path) {
   std::string lower = path;
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  return lower.find(".mp4") != std::string::npos;
+  return lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".mp4") == 0;
 }
 }  // namespace
 
@@ -71,7 +74,7 @@ void PlayChannel::SealDownloadFiles() {
   }
   if (m_download->file) {
     m_download->file.reset();
-    files.push_back(m_download->path);
+    files.push_back(m_download->fileName);
   }
   for (const std::string& file : files) SealDownload(file);  // an unreadable file is left alone
 }
@@ -86,7 +89,13 @@ bool PlayChannel::ReceiveDownload(const MediaHeader& header, const std::uint8_t*
   DownloadState& d = *m_download;
   if (d.wholeFile) {
     if (d.fileFailed) return true;
-    if (!d.file) d.file = platform::system::FileWriter::Open(d.path, platform::system::FileWriter::Mode::kTruncate);
+    if (!d.file) {
+      // An existing file is not replaced: the new one takes the counter.
+      d.fileName = MakeMediaFileName(d.path, StreamDescription{});
+      if (!d.fileName.empty()) {
+        d.file = platform::system::FileWriter::Open(d.fileName, platform::system::FileWriter::Mode::kTruncate);
+      }
+    }
     if (!d.file || !d.file->Write(payload, size)) {
       // A full disk or a refused name: the page hears it once, the source is let go.
       d.fileFailed = true;

@@ -226,11 +226,23 @@ TEST_F(DownloadTalkTest, ASecondDownloadSealsTheFirstAndPathsStayInTheirFolder) 
   page->Command("stopDownload", R"({"requestJson":{}})");
   EXPECT_TRUE(ReadSealed(second).hasTrailer);
 
+  // The same name again leaves the earlier file as it was: the new one takes the counter.
+  const std::string before = ReadAll(second);
+  ASSERT_EQ(DataInt(page->Command("startDownload", DownloadData(Url("mode=download&container=mp4"), second, "0")),
+                    "errorCode"),
+            0);
+  ProgressUntilEnd(*page);
+  page->Command("stopDownload", R"({"requestJson":{}})");
+  EXPECT_EQ(ReadAll(second), before);
+  EXPECT_TRUE(ReadSealed(m_folder.File("next/second(2).mp4")).hasTrailer);
+
   // Names the service refuses: relative, leading out of the folder with "..", or a link.
   fs::create_directories(m_folder.File("links"));
   fs::create_symlink(m_folder.File("elsewhere.mp4"), m_folder.File("links/clip.mp4"));
-  for (const std::string& bad :
-       {std::string("relative/clip.mp4"), m_folder.File("a/../../escape.mkv"), m_folder.File("links/clip.mp4")}) {
+  // A name that only contains ".mp4" gets no source bytes as they come: a frame download needs a
+  // container it names, and ".desktop" is none.
+  for (const std::string& bad : {std::string("relative/clip.mp4"), m_folder.File("a/../../escape.mkv"),
+                                  m_folder.File("links/clip.mp4"), m_folder.File("evil.mp4.desktop")}) {
     SCOPED_TRACE(bad);
     const std::string reply = page->Command("startDownload", DownloadData(Url("mode=download&container=mp4"), bad, "0"));
     if (DataInt(reply, "errorCode") == 0) {
@@ -241,6 +253,8 @@ TEST_F(DownloadTalkTest, ASecondDownloadSealsTheFirstAndPathsStayInTheirFolder) 
   EXPECT_FALSE(fs::exists(m_folder.File("elsewhere.mp4")));
   EXPECT_FALSE(fs::exists(fs::path(m_folder.Path()).parent_path() / "escape.mkv"));
   EXPECT_FALSE(fs::exists(m_folder.File("a")));
+  for (const auto& entry : fs::directory_iterator(m_folder.Path()))
+    EXPECT_NE(entry.path().filename().string().rfind("evil", 0), 0u) << entry.path();
 }
 
 TEST_F(DownloadTalkTest, TalkSendsAudioThatDecodesInEveryEncoding) {
