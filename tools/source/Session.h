@@ -302,6 +302,11 @@ private:
         header.codec = static_cast<std::uint8_t>(loop.codec);
         header.frameType = 1;
         m_fileHeader = EncodeHeader(header);
+        // Paced, the pieces spread over the range's own duration, as a recorder sending in real time.
+        const std::size_t pieces = (m_file->size() + kFileChunk - 1) / kFileChunk;
+        const auto span = std::chrono::seconds(m_params.end.value_or(start) - start);
+        m_filePieceInterval = std::chrono::duration_cast<Clock::duration>(span) / static_cast<long>(std::max<std::size_t>(pieces, 1));
+        m_fileStarted = Clock::now();
         SendText("{\"code\":0}");
         Emit("streaming", {{"conn", m_id}, {"mode", "download"}, {"codec", CodecName(loop.codec)},
                            {"width", loop.width}, {"height", loop.height}, {"fps", loop.fps},
@@ -314,6 +319,10 @@ private:
     void PumpFile() {
         while (m_fileOffset < m_file->size()) {
             if (QueueFull()) return;  // the write completion pumps again
+            if (m_params.paced) {
+                const auto due = m_fileStarted + m_filePieceInterval * static_cast<long>(m_fileOffset / kFileChunk);
+                if (due > Clock::now()) return ArmTimer(due);
+            }
             const std::size_t n = std::min(kFileChunk, m_file->size() - m_fileOffset);
             std::string message(reinterpret_cast<const char*>(m_fileHeader.data()), m_fileHeader.size());
             message.append(*m_file, m_fileOffset, n);
@@ -459,6 +468,8 @@ private:
     std::shared_ptr<const std::string> m_file;  // whole-file download
     std::array<std::uint8_t, kMediaHeaderSize> m_fileHeader{};
     std::size_t m_fileOffset = 0;
+    Clock::time_point m_fileStarted;
+    Clock::duration m_filePieceInterval{};
 
     std::deque<Outgoing> m_queue;
     std::size_t m_queuedBytes = 0;

@@ -45,9 +45,9 @@ std::string PageClient::Command(const std::string& cmd, const std::string& data,
   return Wait({"\"cmd\":\"" + cmd + "\"", "\"sequence\":\"" + sequence + "\""}, timeout);
 }
 
-std::string PageClient::Wait(const std::vector<std::string>& parts, std::chrono::milliseconds timeout) {
+std::string PageClient::Wait(const std::vector<std::string>& parts, std::chrono::milliseconds timeout, size_t from) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  size_t seen = 0;
+  size_t seen = from;
   while (true) {
     for (; seen < m_texts.size(); ++seen) {
       if (ContainsAll(m_texts[seen], parts)) return m_texts[seen];
@@ -57,12 +57,12 @@ std::string PageClient::Wait(const std::vector<std::string>& parts, std::chrono:
   }
 }
 
-std::vector<std::string> PageClient::All(const std::vector<std::string>& parts) {
+std::vector<std::string> PageClient::All(const std::vector<std::string>& parts, size_t from) {
   while (ReadOne()) {
   }
   std::vector<std::string> found;
-  for (const std::string& text : m_texts) {
-    if (ContainsAll(text, parts)) found.push_back(text);
+  for (size_t i = from; i < m_texts.size(); ++i) {
+    if (ContainsAll(m_texts[i], parts)) found.push_back(m_texts[i]);
   }
   return found;
 }

@@ -15,10 +15,15 @@ class PageClient {
   // Sends {"cmd":cmd,"data":data,"sequence":N}; the reply's text, "" when none came in time.
   std::string Command(const std::string& cmd, const std::string& data,
                       std::chrono::milliseconds timeout = std::chrono::seconds(30));
-  // The first text received so far or until the time-out that contains every part ("" if none).
-  std::string Wait(const std::vector<std::string>& parts, std::chrono::milliseconds timeout = std::chrono::seconds(30));
-  // Every text received so far (after reading what is waiting) that contains every part.
-  std::vector<std::string> All(const std::vector<std::string>& parts);
+  // The first text received so far (from the `from`th on) or until the time-out that contains
+  // every part ("" if none).
+  std::string Wait(const std::vector<std::string>& parts, std::chrono::milliseconds timeout = std::chrono::seconds(30),
+                   size_t from = 0);
+  // Every text received so far (after reading what is waiting, from the `from`th on) that
+  // contains every part.
+  std::vector<std::string> All(const std::vector<std::string>& parts, size_t from = 0);
+  // How many texts were received so far: a `from` for what comes later.
+  size_t Received() const { return m_texts.size(); }
   void Close() { m_ws.Close(); }
 
  private:
