@@ -1,9 +1,7 @@
 #pragma once
 #include <string>
 
-#include "platform/system/Clock.h"
-
-using platform::system::CalendarTime;
+#include "common/CalendarTime.h"
 
 // "%d_%02d_%02d__%02d_%02d_%02d": crash dump names and other time-stamped files.
 std::string FormatTimeText(const CalendarTime& t);

@@ -1,11 +1,11 @@
 #pragma once
 #include <cstdint>
 
+#include "common/CalendarTime.h"
+
 namespace platform::system {
 
-struct CalendarTime {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
+using CalendarTime = ::CalendarTime;
 
 // Local wall-clock time now.
 CalendarTime LocalNow();

@@ -5,9 +5,7 @@
 #include <string>
 
 #include "platform/display/WindowId.h"
-
-struct ZoomRect;
-struct DragRect;
+#include "service/events/PaneRects.h"
 
 class IEvent {
  public:
