@@ -55,14 +55,13 @@ class SourceProcess {
   // Waits for an event line that contains every one of `parts`.
   bool WaitEvent(const std::vector<std::string>& parts) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_cv.wait_for(lock, std::chrono::seconds(60), [&] {
-      for (const auto& e : m_events) {
-        bool all = true;
-        for (const auto& p : parts) all = all && e.find(p) != std::string::npos;
-        if (all) return true;
-      }
-      return false;
-    });
+    return m_cv.wait_for(lock, std::chrono::seconds(60), [&] { return CountLocked(parts) > 0; });
+  }
+
+  // How many event lines so far contain every one of `parts`.
+  int Count(const std::vector<std::string>& parts) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return CountLocked(parts);
   }
 
  private:
@@ -77,6 +76,15 @@ class SourceProcess {
       }
     }
     return !line.empty();
+  }
+  int CountLocked(const std::vector<std::string>& parts) const {
+    int n = 0;
+    for (const auto& e : m_events) {
+      bool all = true;
+      for (const auto& p : parts) all = all && e.find(p) != std::string::npos;
+      n += all;
+    }
+    return n;
   }
   static int Field(const std::string& line, const std::string& key) {
     size_t at = line.find(key);
