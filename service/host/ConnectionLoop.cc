@@ -112,13 +112,13 @@ SocketHandle WsServer::AcceptClient(SocketHandle listener, bool tls) {
   }
   auto connection = std::make_shared<Connection>(s, m_nextSerial++, ssl);
   connection->deadlineMs = NowMs() + kFirstRequestMs;
-  auto* session = new CSession();
+  auto session = std::make_unique<CSession>();
   session->m_ssl = ssl;
   session->m_socket = s;
   session->m_serial = connection->serial;
   {
     std::lock_guard<std::mutex> lock(m_sessions.m_sessionsMutex);
-    m_sessions.m_sessions[s] = session;
+    m_sessions.m_sessions[s] = std::move(session);
   }
   {
     std::lock_guard<std::mutex> lock(m_connectionsMutex);
@@ -183,7 +183,7 @@ bool WsServer::ReadRequest(Connection& c) {
   {
     std::lock_guard<std::mutex> lock(m_sessions.m_sessionsMutex);
     auto it = m_sessions.m_sessions.find(c.socket);
-    if (it != m_sessions.m_sessions.end()) session = it->second;
+    if (it != m_sessions.m_sessions.end()) session = it->second.get();
   }
   if (session) session->m_bUpgraded = true;
   std::vector<std::string> texts;
@@ -231,12 +231,12 @@ void WsServer::Close(const std::shared_ptr<Connection>& connection, bool withCom
   // No command may run on a session that is going away.
   std::unique_lock<std::mutex> command(m_commandMutex, std::defer_lock);
   if (withCommandLock) command.lock();
-  CSession* session = nullptr;
+  std::unique_ptr<CSession> session;
   {
     std::lock_guard<std::mutex> lock(m_sessions.m_sessionsMutex);
     auto it = m_sessions.m_sessions.find(connection->socket);
     if (it != m_sessions.m_sessions.end() && it->second->m_serial == connection->serial) {
-      session = it->second;
+      session = std::move(it->second);
       m_sessions.m_sessions.erase(it);
     }
   }
@@ -244,7 +244,7 @@ void WsServer::Close(const std::shared_ptr<Connection>& connection, bool withCom
   if (session) {
     session->m_closed = true;
     session->m_ssl = nullptr;  // the connection owns it
-    delete session;
+    session.reset();  // outside the lock: its group's and channels' threads may be waiting for it
   }
   {
     std::lock_guard<std::mutex> lock(m_connectionsMutex);

@@ -4,12 +4,9 @@
 
 #include "common/DebugLog.h"
 #include "platform/system/Clock.h"
-#include "platform/system/Folders.h"
 #include "platform/system/Terminate.h"
 #include "platform/timer/PeriodicTimer.h"
-#include "service/host/ServiceWiring.h"
 #include "service/host/WsFrame.h"
-#include "service/protocol/ResourceGuard.h"
 
 namespace {
 
@@ -25,14 +22,7 @@ bool IsLoopStalled(std::uint64_t nowSeconds, std::uint64_t lastLoopSeconds, bool
          nowSeconds - lastLoopSeconds >= static_cast<std::uint64_t>(WsServer::kHangSeconds);
 }
 
-WsServer::WsServer() {
-  m_events = MakeServiceEvents(m_sessions, *this);
-  m_context.reset(new ServiceContext{m_sessions, *m_events, *this, m_dialogOpen, "./config.ini",
-                                     platform::system::LocalAppDataFolder()});
-  m_dispatcher = std::make_unique<CommandDispatcher>(*m_context);
-  m_http = MakeHttpServices();
-  SetResourceCheck(MakeResourceCheck(m_sessions, *m_events));
-}
+WsServer::WsServer() = default;
 
 WsServer::~WsServer() {
   m_stop = true;

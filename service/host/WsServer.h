@@ -19,7 +19,6 @@
 #include "service/host/HttpAnswer.h"
 #include "service/host/MessageQueue.h"
 #include "service/protocol/CommandDispatcher.h"
-#include "service/events/IEvent.h"
 #include "service/protocol/SessionTable.h"
 
 typedef struct ssl_ctx_st SSL_CTX;
@@ -42,8 +41,13 @@ class WsServer : public IConnectionWriter {
   int ExitStatus() const { return m_exitStatus; }
   // Ends the connection loop from any thread.
   void Stop();
+  // The service's wiring hands these over before Run.
+  void SetDispatcher(CommandDispatcher* dispatcher) { m_dispatcher = dispatcher; }
+  void SetHttpServices(HttpServices http) { m_http = std::move(http); }
   // Called every 2 s on the timer thread once serving starts (the resource guard's place).
   void SetResourceCheck(std::function<void()> check) { m_resourceCheck = std::move(check); }
+  SessionTable& Sessions() { return m_sessions; }
+  std::atomic<bool>& DialogOpen() { return m_dialogOpen; }
   // Any thread; false when the connection has closed (nothing is written then).
   bool SendText(CSession& session, const std::string& text) override;
 
@@ -95,9 +99,7 @@ class WsServer : public IConnectionWriter {
   std::map<platform::net::SocketHandle, std::shared_ptr<Connection>> m_connections;
   std::uint64_t m_nextSerial = 1;  // server thread
   platform::net::PollWaker m_waker;
-  std::unique_ptr<IEvent> m_events;
-  std::unique_ptr<ServiceContext> m_context;
-  std::unique_ptr<CommandDispatcher> m_dispatcher;
+  CommandDispatcher* m_dispatcher = nullptr;  // owned by the wiring
   HttpServices m_http;
   std::function<void()> m_resourceCheck;
   int m_exitStatus = 0;

@@ -7,12 +7,12 @@
 
 PlayChannel* ChannelOfPane(const CSession& session, int pane) {
   auto it = session.m_channels.find(pane);
-  return it == session.m_channels.end() ? nullptr : &*it->second;
+  return it == session.m_channels.end() ? nullptr : it->second.get();
 }
 
 PlayChannel* ChannelOfCamera(const CSession& session, int channel) {
   for (const auto& entry : session.m_channels) {
-    if (entry.second && entry.second->CameraChannel() == channel) return &*entry.second;
+    if (entry.second && entry.second->CameraChannel() == channel) return entry.second.get();
   }
   return nullptr;
 }
@@ -33,14 +33,14 @@ void GivePaneSizes(CPlayWnd& group, const CSession& session) {
 
 void PutChannel(SessionTable& sessions, CSession& session, int pane, ChannelPtr channel) {
   std::lock_guard<std::mutex> lock(sessions.m_sessionsMutex);
-  session.m_channels[pane] = channel.release();
+  session.m_channels[pane] = std::move(channel);
 }
 
 ChannelPtr TakeChannel(SessionTable& sessions, CSession& session, int pane) {
   std::lock_guard<std::mutex> lock(sessions.m_sessionsMutex);
   auto it = session.m_channels.find(pane);
   if (it == session.m_channels.end()) return nullptr;
-  ChannelPtr channel(it->second);
+  ChannelPtr channel = std::move(it->second);
   session.m_channels.erase(it);
   return channel;
 }
@@ -48,7 +48,7 @@ ChannelPtr TakeChannel(SessionTable& sessions, CSession& session, int pane) {
 std::vector<ChannelPtr> TakeAllChannels(SessionTable& sessions, CSession& session) {
   std::lock_guard<std::mutex> lock(sessions.m_sessionsMutex);
   std::vector<ChannelPtr> channels;
-  for (auto& entry : session.m_channels) channels.emplace_back(entry.second);
+  for (auto& entry : session.m_channels) channels.push_back(std::move(entry.second));
   session.m_channels.clear();
   return channels;
 }

@@ -19,7 +19,7 @@ std::string CommandDispatcher::ExecuteCommand(platform::net::SocketHandle socket
   {
     std::lock_guard<std::mutex> lock(m_context.sessions.m_sessionsMutex);
     auto it = m_context.sessions.m_sessions.find(socket);
-    if (it != m_context.sessions.m_sessions.end()) session = it->second;
+    if (it != m_context.sessions.m_sessions.end()) session = it->second.get();
   }
   if (!session || (!id.empty() && session->m_strId != id)) return {};
 

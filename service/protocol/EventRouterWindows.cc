@@ -17,7 +17,7 @@ namespace {
 CSession* SessionOfGroup(SessionTable& table, IEvent::WindowHandle group) {
   if (group == 0) return nullptr;
   for (auto& entry : table.m_sessions) {
-    CSession* session = entry.second;
+    CSession* session = entry.second.get();
     if (session && session->m_pWnd && session->m_pWnd->Container() == group) return session;
   }
   return nullptr;
@@ -90,7 +90,7 @@ int EventRouter::GetPlayerHandle(WindowHandle group, int pane) {
 void EventRouter::RequestPaneRepaint(WindowHandle paneWindow) {
   std::lock_guard<std::mutex> lock(m_sessions.m_sessionsMutex);
   for (auto& entry : m_sessions.m_sessions) {
-    CSession* session = entry.second;
+    CSession* session = entry.second.get();
     if (session && session->m_pWnd && session->m_pWnd->OwnsPane(paneWindow)) {
       session->m_pWnd->RequestPaneRepaint(paneWindow);
       return;

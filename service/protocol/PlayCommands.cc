@@ -81,7 +81,7 @@ int StartPlay(CommandCall& call) {
     }
   }
   call.reply.wndIndex = pane;
-  CPlayWnd* group = call.session.m_pWnd;
+  CPlayWnd* group = call.session.m_pWnd.get();
   if (!group) return playback ? 0 : -1;
   PaneStart start{q.requestJson,         pane, q.videoCoder.value_or(0),  q.audioCoder.value_or(0),
                   q.frameRate.value_or(0), q.bitRate.value_or(0), q.videoWidth.value_or(0), q.videoHeight.value_or(0),
@@ -90,7 +90,7 @@ int StartPlay(CommandCall& call) {
 }
 
 int StartMultiPlay(CommandCall& call) {
-  CPlayWnd* group = call.session.m_pWnd;
+  CPlayWnd* group = call.session.m_pWnd.get();
   if (!group) return 0;
   const bool playback = call.request.cmd != "startMultiPlay";
   int result = 0;
@@ -106,7 +106,7 @@ int StartMultiPlay(CommandCall& call) {
 void StopAll(CommandCall& call) {
   for (ChannelPtr& channel : TakeAllChannels(call.service.sessions, call.session))
     StopAndDestroy(std::move(channel), call.request.requestJson);
-  if (CPlayWnd* group = call.session.m_pWnd) group->Refresh(-1);
+  if (CPlayWnd* group = call.session.m_pWnd.get()) group->Refresh(-1);
 }
 
 void StopPane(CommandCall& call, int pane) {
@@ -114,7 +114,7 @@ void StopPane(CommandCall& call, int pane) {
   if (!channel) return;
   StopAndDestroy(std::move(channel), call.request.requestJson);
   // The pane shows its background again.
-  if (CPlayWnd* group = call.session.m_pWnd) group->Refresh(pane);
+  if (CPlayWnd* group = call.session.m_pWnd.get()) group->Refresh(pane);
 }
 
 }  // namespace

@@ -38,10 +38,3 @@ void ResourceGuard::MarkPanes(int state) {
   for (auto& entry : m_sessions.m_sessions)
     if (entry.second && entry.second->m_pWnd) entry.second->m_pWnd->SetAllPaneStates(state);
 }
-
-std::function<void()> MakeResourceCheck(SessionTable& sessions, IEvent& events) {
-  auto* router = dynamic_cast<EventRouter*>(&events);
-  if (!router) return [] {};
-  auto guard = std::make_shared<ResourceGuard>(sessions, *router);
-  return [guard] { guard->CheckResource(); };
-}

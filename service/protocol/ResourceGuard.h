@@ -1,8 +1,7 @@
 #pragma once
 // Tells every page when the machine stays short of processor or memory, and marks the panes of
 // every window group so they show "NO RESOURCE" while they have no video. CheckResource runs every
-// 2 s on the timer thread: the host's server hands it to its timer with
-//   SetResourceCheck(MakeResourceCheck(m_sessions, *m_events));
+// 2 s on the timer thread (the service's wiring hands it to the server's timer).
 #include <functional>
 #include <optional>
 
@@ -32,7 +31,3 @@ class ResourceGuard {
   Samplers m_samplers;
   int m_lowResourceCount = 0;  // timer thread only
 };
-
-// The resource guard over the service's sessions, as the timer callback. `events` is the
-// service's EventRouter (an empty callback otherwise).
-std::function<void()> MakeResourceCheck(SessionTable& sessions, IEvent& events);

@@ -1,9 +1,10 @@
 #pragma once
-// What the command handlers reach of the server. Built once by the server; the handlers use it
-// on the command thread only.
+// What the command handlers reach of the service. Built once by the service's wiring; the
+// handlers use it on the command thread only.
 #include <atomic>
 #include <string>
 
+#include "platform/display/Display.h"
 #include "service/events/IEvent.h"
 #include "service/protocol/SessionTable.h"
 
@@ -14,4 +15,5 @@ struct ServiceContext {
   std::atomic<bool>& dialogOpen;  // true while the folder picker is open (the hang check waits)
   std::string configPath;         // "./config.ini"
   std::string settingsFolder;     // local application-data folder
+  platform::display::IDisplay& display;  // where window groups make their windows
 };

@@ -3,23 +3,21 @@
 #include "service/media/PlayChannel.h"
 #include "service/windows/CPlayWnd.h"
 
+CSession::CSession() = default;
+
 CSession::~CSession() {
-  delete m_pWnd;
-  m_pWnd = nullptr;
+  m_pWnd.reset();
   for (auto it = m_channels.begin(); it != m_channels.end();) {
-    it->second->StopStream("");
-    delete it->second;
+    if (it->second) it->second->StopStream("");
     it = m_channels.erase(it);
   }
   if (m_pDownload) {
     m_pDownload->StopDownload("");
-    delete m_pDownload;
-    m_pDownload = nullptr;
+    m_pDownload.reset();
   }
   if (m_pTalk) {
     m_pTalk->StopTalk("");
-    delete m_pTalk;
-    m_pTalk = nullptr;
+    m_pTalk.reset();
   }
   m_strWebVersion.clear();
   m_strId.clear();

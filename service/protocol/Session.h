@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -16,19 +17,22 @@ class PlayChannel;
 
 class CSession {
  public:
-  CSession() = default;
+  CSession();  // defined where the group and channel types are complete
   CSession(const CSession&) = delete;
   CSession& operator=(const CSession&) = delete;
   // Releases the window group, then the channels in ascending pane order, then download and talk.
   virtual ~CSession();
 
-  CPlayWnd* m_pWnd = nullptr;  // owned
-  std::string m_strId;         // GUID text, set on the first frame
-  bool m_bUpgraded = false;    // server thread only
-  SSL* m_ssl = nullptr;        // null on plain connections; owned by the host
-  PlayChannel* m_pDownload = nullptr;           // owned
-  PlayChannel* m_pTalk = nullptr;               // owned
-  std::map<int32_t, PlayChannel*> m_channels;  // pane index -> channel, owned
+  // The group and the channel slots are what IEvent callers reach: they are replaced only while
+  // m_sessionsMutex is held too, and what is taken out is destroyed after that lock is released
+  // (its threads may be waiting for it).
+  std::unique_ptr<CPlayWnd> m_pWnd;
+  std::string m_strId;       // GUID text, set on the first frame
+  bool m_bUpgraded = false;  // server thread only
+  SSL* m_ssl = nullptr;      // null on plain connections; owned by the host
+  std::unique_ptr<PlayChannel> m_pDownload;
+  std::unique_ptr<PlayChannel> m_pTalk;
+  std::map<int32_t, std::unique_ptr<PlayChannel>> m_channels;  // pane index -> channel
   std::string m_strWebVersion;
 
   // Connection side, kept by the host.

@@ -2,6 +2,7 @@
 // The connection table shared by the host (which inserts and erases on the server thread) and
 // the protocol (lookups from the command thread and from IEvent callers).
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -9,8 +10,9 @@
 #include "service/protocol/Session.h"
 
 struct SessionTable {
-  std::mutex m_sessionsMutex;                                    // taken after m_commandMutex
-  std::map<platform::net::SocketHandle, CSession*> m_sessions;  // guarded by m_sessionsMutex
+  std::mutex m_sessionsMutex;  // taken after m_commandMutex
+  // Guarded by m_sessionsMutex. A session taken out of the table is destroyed outside the lock.
+  std::map<platform::net::SocketHandle, std::unique_ptr<CSession>> m_sessions;
 };
 
 // Implemented by the host: writes one text frame to the session's connection under its write

@@ -67,7 +67,7 @@ class SoundRetries {
       SessionTable& table = retry.service.sessions;
       std::lock_guard<std::mutex> lock(table.m_sessionsMutex);
       auto it = table.m_sessions.find(retry.socket);
-      CSession* session = it == table.m_sessions.end() ? nullptr : it->second;
+      CSession* session = it == table.m_sessions.end() ? nullptr : it->second.get();
       if (!session || session->m_serial != retry.serial) {
         done = true;  // the page has gone: nobody to answer
       } else {

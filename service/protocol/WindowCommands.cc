@@ -14,22 +14,22 @@
 
 namespace {
 
-// Takes the session's group out of reach of other threads; the caller deletes it.
-CPlayWnd* DetachGroup(CommandCall& call) {
+// Takes the session's group out of reach of other threads; the caller lets it go.
+std::unique_ptr<CPlayWnd> DetachGroup(CommandCall& call) {
   std::lock_guard<std::mutex> lock(call.service.sessions.m_sessionsMutex);
-  CPlayWnd* group = call.session.m_pWnd;
-  call.session.m_pWnd = nullptr;
-  return group;
+  return std::move(call.session.m_pWnd);
 }
 
 int CreateWnd(CommandCall& call) {
   if (call.session.m_pWnd) return 0;
   const CommandRequest& q = call.request;
-  auto* group = new CPlayWnd(q.wndColor, q.borderColor, q.highlightColor, q.borderPixel, q.highlightPixel);
+  auto made = std::make_unique<CPlayWnd>(call.service.display, q.wndColor, q.borderColor, q.highlightColor,
+                                         q.borderPixel, q.highlightPixel);
+  CPlayWnd* group = made.get();
   group->SetEventSink(&call.service.events);
   {
     std::lock_guard<std::mutex> lock(call.service.sessions.m_sessionsMutex);
-    call.session.m_pWnd = group;
+    call.session.m_pWnd = std::move(made);
   }
   int result = group->AttachToBrowser(q.left.value_or(0), q.top.value_or(0), q.width.value_or(0),
                                       q.height.value_or(0), q.bodyHeight, call.session.m_strId);
@@ -40,16 +40,16 @@ int CreateWnd(CommandCall& call) {
 
 int DestroyWnd(CommandCall& call) {
   if (!call.session.m_pWnd) return 0;
-  delete DetachGroup(call);
+  DetachGroup(call).reset();
   // The channels rendered into the group's panes; talk and download are left alone.
-  std::map<int32_t, PlayChannel*> channels;
+  std::map<int32_t, std::unique_ptr<PlayChannel>> channels;
   {
     std::lock_guard<std::mutex> lock(call.service.sessions.m_sessionsMutex);
     channels.swap(call.session.m_channels);
   }
   for (auto& [pane, channel] : channels) {
-    channel->StopStream(call.request.requestJson);
-    delete channel;
+    if (channel) channel->StopStream(call.request.requestJson);
+    channel.reset();
   }
   return 0;
 }
@@ -57,7 +57,7 @@ int DestroyWnd(CommandCall& call) {
 // Registers `name` to run `action` on the session's group; without a group it answers 0.
 void WithGroup(CommandTable& table, const char* name, std::function<int(CommandCall&, CPlayWnd&)> action) {
   table.Register(name, [action](CommandCall& call) {
-    CPlayWnd* group = call.session.m_pWnd;
+    CPlayWnd* group = call.session.m_pWnd.get();
     return group ? action(call, *group) : 0;
   });
 }
@@ -93,7 +93,7 @@ void RegisterWindowCommands(CommandTable& table) {
   WithGroup(table, "updateWebWnd", [](CommandCall&, CPlayWnd& group) { return group.Reattach(); });
   WithGroup(table, "fullScreen", [](CommandCall&, CPlayWnd& group) { return group.FullScreen(false); });
   table.Register("getSelectWndIndex", [](CommandCall& call) {
-    CPlayWnd* group = call.session.m_pWnd;
+    CPlayWnd* group = call.session.m_pWnd.get();
     // No group: no pane is selected.
     call.reply.wndIndex = group ? group->m_selected.load() : -1;
     call.reply.channel = group ? CameraChannelOfPane(call.session, call.reply.wndIndex) : -1;

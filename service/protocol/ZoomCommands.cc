@@ -25,7 +25,7 @@ void RegisterZoomCommands(CommandTable& table) {
   RegisterPaneCommand(table, "setDigitalZoom", [](CommandCall& call, PlayChannel& channel) {
     const CommandRequest& q = call.request;
     channel.SetDrawRect(true, q.penWidth, q.penColor);
-    if (CPlayWnd* group = call.session.m_pWnd) {
+    if (CPlayWnd* group = call.session.m_pWnd.get()) {
       // The group keeps the half-pane rectangle at the page's percentages; the channel draws it.
       ZoomRect zoom = group->SetDigitalZoom(*q.wndIndex, Percent(q.coordinateX), Percent(q.coordinateY));
       channel.SetZoomArea(platform::display::Rect{zoom.left, zoom.top, zoom.right, zoom.bottom});
@@ -34,7 +34,7 @@ void RegisterZoomCommands(CommandTable& table) {
   });
   table.Register("getDigitalZoom", [](CommandCall& call) {
     int pane = call.request.wndIndex.value_or(-1);
-    CPlayWnd* group = call.session.m_pWnd;
+    CPlayWnd* group = call.session.m_pWnd.get();
     // A pane that plays nothing has no zoom: 0, 0.
     float x = 0, y = 0;
     if (group && ChannelOfPane(call.session, pane)) group->GetDigitalZoom(pane, &x, &y);

@@ -6,7 +6,6 @@
 #include "service/windows/PlayWndClasses.h"
 #include "service/windows/WndObjManager.h"
 
-using platform::display::GetDisplay;
 using platform::display::MakeRect;
 using platform::display::Rect;
 
@@ -21,18 +20,16 @@ bool Contains(const std::string& text, const std::string& part, size_t limit = s
 }  // namespace
 
 std::optional<Rect> CPlayWnd::RectOf(WindowId window) {
-  auto* display = GetDisplay();
-  if (!display || window == 0) return std::nullopt;
-  return display->GetWindowRect(window);
+  if (window == 0) return std::nullopt;
+  return m_display.GetWindowRect(window);
 }
 
 bool CPlayWnd::FindBrowserWindow() {
-  auto* display = GetDisplay();
   const WndTimings timings = GetWndTimings();
   for (int attempt = 0; attempt < 3; ++attempt) {
     WndSleep(timings.attachRetryMs);
     bool first = true;
-    for (const auto& top : display->ListTopLevelWindows()) {
+    for (const auto& top : m_display.ListTopLevelWindows()) {
       if (!first) WndSleep(timings.walkStepMs);
       first = false;
       if (!top.enabled || !top.visible) continue;
@@ -54,15 +51,14 @@ int CPlayWnd::AttachToBrowser(int left, int top, int width, int height, int body
   m_pageTitle = pageTitle;
   m_bodyHeight = bodyHeight;
   m_visible = true;
-  auto* display = GetDisplay();
-  if (!display || !FindBrowserWindow()) {
+  if (!FindBrowserWindow()) {
     DebugLog("Not found web handle!");
     return -1;
   }
   DebugLog("The web handle is found!");
   const WndTimings timings = GetWndTimings();
   WindowId browser = m_browserWindow;
-  std::string className = display->GetClassName(browser).value_or("").substr(0, kCaptionBytes);
+  std::string className = m_display.GetClassName(browser).value_or("").substr(0, kCaptionBytes);
   if (Contains(className, "360se6_Frame")) {
     m_browserKind = BrowserKind::Kind360;
   } else if (bodyHeight > 0) {
@@ -76,8 +72,8 @@ int CPlayWnd::AttachToBrowser(int left, int top, int width, int height, int body
     case BrowserKind::Kind360:
     case BrowserKind::Other: {
       bool found = false;
-      for (WindowId child : display->ListChildren(browser)) {
-        auto r = display->GetWindowRect(child);
+      for (WindowId child : m_display.ListChildren(browser)) {
+        auto r = m_display.GetWindowRect(child);
         if (r && r->top != 0) {
           m_pageWindow = child;
           m_x = m_offsetX + r->left;
@@ -98,8 +94,8 @@ int CPlayWnd::AttachToBrowser(int left, int top, int width, int height, int body
     }
     case BrowserKind::IE: {
       WindowId tab = 0;
-      for (WindowId child : display->ListChildren(browser)) {
-        if (Contains(display->GetClassName(child).value_or(""), "Frame Tab")) {
+      for (WindowId child : m_display.ListChildren(browser)) {
+        if (Contains(m_display.GetClassName(child).value_or(""), "Frame Tab")) {
           tab = child;
           break;
         }
@@ -107,8 +103,8 @@ int CPlayWnd::AttachToBrowser(int left, int top, int width, int height, int body
       }
       if (!tab) return -1;
       WindowId page = 0;
-      for (WindowId child : display->ListChildren(tab)) {
-        if (Contains(display->GetCaption(child).value_or(""), pageTitle, kCaptionBytes)) {
+      for (WindowId child : m_display.ListChildren(tab)) {
+        if (Contains(m_display.GetCaption(child).value_or(""), pageTitle, kCaptionBytes)) {
           page = child;
           break;
         }
@@ -132,7 +128,7 @@ int CPlayWnd::AttachToBrowser(int left, int top, int width, int height, int body
 }
 
 void CPlayWnd::WindowThread(std::promise<bool>* created) {
-  auto* display = GetDisplay();
+  platform::display::IDisplay* display = &m_display;
   Rect rect = MakeRect(m_x, m_y, m_width, m_height);
   WindowId container = display->CreateContainer(m_browserWindow, rect, &ContainerClassProc());
   if (container == 0) {
@@ -154,9 +150,9 @@ void CPlayWnd::FollowBrowsers() {
 }
 
 void CPlayWnd::FollowOne() {
-  auto* display = GetDisplay();
+  platform::display::IDisplay* display = &m_display;
   WindowId browser = m_browserWindow, container = m_container;
-  if (!display || browser == 0 || container == 0) return;
+  if (browser == 0 || container == 0) return;
   if (!m_visible) {
     if (display->IsVisible(container)) display->Show(container, false);
     return;
@@ -214,8 +210,7 @@ int CPlayWnd::MoveTo(int left, int top, int width, int height, int bodyHeight) {
   Rect origin = bodyHeight <= 0 ? RectOf(m_pageWindow).value_or(Rect{}) : RectOf(m_browserWindow).value_or(Rect{});
   int x = left + origin.left;
   int y = bodyHeight <= 0 ? top + origin.top : top + origin.bottom - bodyHeight;
-  auto* display = GetDisplay();
-  if (display && m_container) display->Move(m_container, MakeRect(x, y, width, height));
+  if (WindowId container = m_container) m_display.Move(container, MakeRect(x, y, width, height));
   m_x = x;
   m_y = y;
   return 0;
@@ -238,10 +233,8 @@ int CPlayWnd::Reattach() {
 }
 
 void CPlayWnd::LocateMonitor() {
-  auto* display = GetDisplay();
-  if (!display) return;
   WindowId window = m_pageWindow ? m_pageWindow.load() : m_browserWindow.load();
-  auto monitor = platform::display::MonitorNearest(*display, window);
+  auto monitor = platform::display::MonitorNearest(m_display, window);
   if (!monitor) return;
   m_monitorLeft = monitor->rect.left;
   m_monitorTop = monitor->rect.top;

@@ -9,7 +9,6 @@
 #include "service/windows/WndObjManager.h"
 
 using platform::display::ColorRef;
-using platform::display::GetDisplay;
 using platform::display::MakeColor;
 
 namespace {
@@ -46,8 +45,10 @@ void WndSleep(int ms) {
 
 void CPlayWnd::SetFollowTimerEnabled(bool enabled) { g_followTimerEnabled = enabled; }
 
-CPlayWnd::CPlayWnd(const std::string& wndColor, const std::string& borderColor,
-                   const std::string& highlightColor, int borderPixel, int highlightPixel) {
+CPlayWnd::CPlayWnd(platform::display::IDisplay& display, const std::string& wndColor,
+                   const std::string& borderColor, const std::string& highlightColor, int borderPixel,
+                   int highlightPixel)
+    : m_display(display) {
   m_background = ColourOr(wndColor, MakeColor(0, 0, 0));
   m_borderPen = platform::display::Pen{ColourOr(borderColor, MakeColor(0x6C, 0x6C, 0x6C)),
                                        borderPixel > 0 ? borderPixel : 1};
@@ -66,8 +67,7 @@ CPlayWnd::CPlayWnd(const std::string& wndColor, const std::string& borderColor,
 
 CPlayWnd::~CPlayWnd() {
   StopNoResource();
-  if (WindowId dialog = m_fullScreenDialog.load())
-    if (auto* display = GetDisplay()) display->Destroy(dialog);
+  if (WindowId dialog = m_fullScreenDialog.load()) m_display.Destroy(dialog);
   if (m_fullScreenThread.joinable()) m_fullScreenThread.join();
   StopWindows();
   std::lock_guard<std::mutex> lock(m_paneStateMutex);
@@ -76,9 +76,7 @@ CPlayWnd::~CPlayWnd() {
 
 void CPlayWnd::StopWindows() {
   WindowId container = m_container.load();
-  if (container != 0) {
-    if (auto* display = GetDisplay()) display->Destroy(container);
-  }
+  if (container != 0) m_display.Destroy(container);
   // The destroy is handled on the window thread, which then leaves its loop; the group stays
   // registered until then so that its procedures still find it.
   if (m_windowThread.joinable()) m_windowThread.join();
@@ -102,10 +100,9 @@ platform::display::Point CPlayWnd::GetPanePos(int index) const {
 void CPlayWnd::PlacePane(int index) {
   if (index < 0 || index >= kPanes) return;
   GetPaneSize(index);
-  auto* display = GetDisplay();
   WindowId pane = m_pane[index];
-  if (!display || pane == 0) return;
-  display->Move(pane, layout::PlacedRect(m_arrangeType, m_columns, index, m_width, m_height));
+  if (pane == 0) return;
+  m_display.Move(pane, layout::PlacedRect(m_arrangeType, m_columns, index, m_width, m_height));
 }
 
 int CPlayWnd::Arrange(int arrangeType, const std::string& webVersion) {
@@ -120,26 +117,25 @@ int CPlayWnd::Arrange(int arrangeType, const std::string& webVersion) {
   if (m_eventSink) m_eventSink->OnPaneCountChanged(container, shape.paneCount);
   WndSleep(timings.paneCountSettleMs);
 
-  auto* display = GetDisplay();
   for (int i = 0; i < kPanes; ++i) {
     WindowId pane = m_pane[i];
-    if (display && pane) display->Show(pane, false);
+    if (pane) m_display.Show(pane, false);
     if (i < shape.paneCount && shape.paneCount != 1) {
       m_paneDirty[i] = 3;
-      if (display && pane) display->Show(pane, true);
+      if (pane) m_display.Show(pane, true);
     }
   }
   if (shape.paneCount == 1) {
     if (webVersion != kKeepsSelectedVersion) m_selected = 0;
     int selected = m_selected;
     m_paneDirty[selected] = 3;
-    if (display && m_pane[selected]) display->Show(m_pane[selected], true);
+    if (m_pane[selected]) m_display.Show(m_pane[selected], true);
     if (m_eventSink) m_eventSink->OnWndSelected(container, selected);
   }
   WndSleep(timings.arrangePaintMs);
-  if (display && container) {
-    display->Invalidate(container);
-    display->Show(container, m_visible);
+  if (container) {
+    m_display.Invalidate(container);
+    m_display.Show(container, m_visible);
   }
   std::lock_guard<std::mutex> lock(m_paneStateMutex);
   m_paneState.clear();
@@ -148,52 +144,46 @@ int CPlayWnd::Arrange(int arrangeType, const std::string& webVersion) {
 }
 
 bool CPlayWnd::CutRegion(int cutWidth, int cutHeight) {
-  auto* display = GetDisplay();
   WindowId container = m_container;
-  if (!display || !container) return false;
-  return display->SetRegion(container, layout::CutPolygon(m_width, m_height, cutWidth, cutHeight));
+  if (!container) return false;
+  return m_display.SetRegion(container, layout::CutPolygon(m_width, m_height, cutWidth, cutHeight));
 }
 
 bool CPlayWnd::RestoreRegion() {
-  auto* display = GetDisplay();
   WindowId container = m_container;
-  if (!display || !container) return false;
-  return display->SetRegion(container, layout::FullPolygon(m_width, m_height));
+  if (!container) return false;
+  return m_display.SetRegion(container, layout::FullPolygon(m_width, m_height));
 }
 
 void CPlayWnd::Refresh(int index) {
-  auto* display = GetDisplay();
-  if (!display) return;
   if (index == -1) {
-    if (WindowId container = m_container) display->Invalidate(container);
+    if (WindowId container = m_container) m_display.Invalidate(container);
     return;
   }
   if (index < 0 || index >= kPanes) return;
   m_paneRepaint[index] = true;
-  if (WindowId pane = m_pane[index]) display->Invalidate(pane);
+  if (WindowId pane = m_pane[index]) m_display.Invalidate(pane);
 }
 
 void CPlayWnd::RequestPaneRepaint(WindowId pane) {
   int index = PaneIndexOf(pane);
   if (index < 0) return;
   m_paneRepaint[index] = true;
-  if (auto* display = GetDisplay()) display->Invalidate(pane);
+  m_display.Invalidate(pane);
 }
 
 void CPlayWnd::Hide() {
   if (m_hiddenByLock) return;
   m_visible = false;
-  auto* display = GetDisplay();
-  if (display && m_container) display->Show(m_container, false);
+  if (WindowId container = m_container) m_display.Show(container, false);
 }
 
 void CPlayWnd::Show() {
   if (m_hiddenByLock) return;
   m_visible = true;
-  auto* display = GetDisplay();
-  if (display && m_container) {
-    display->Show(m_container, true);
-    display->Activate(m_container);
+  if (WindowId container = m_container) {
+    m_display.Show(container, true);
+    m_display.Activate(container);
   }
 }
 

@@ -62,10 +62,11 @@ class CPlayWnd {
   using WindowId = platform::display::WindowId;
   static constexpr int kPanes = layout::kPaneCount;
 
-  // Colour texts that are empty or do not convert give the defaults (black background, grey
-  // 0x6C6C6C border, highlight red 255 green 204 blue 0); pixel widths of 0 give 1 and 2.
-  CPlayWnd(const std::string& wndColor, const std::string& borderColor, const std::string& highlightColor,
-           int borderPixel, int highlightPixel);
+  // The group's windows live on `display`, which must outlive the group. Colour texts that are
+  // empty or do not convert give the defaults (black background, grey 0x6C6C6C border, highlight
+  // red 255 green 204 blue 0); pixel widths of 0 give 1 and 2.
+  CPlayWnd(platform::display::IDisplay& display, const std::string& wndColor, const std::string& borderColor,
+           const std::string& highlightColor, int borderPixel, int highlightPixel);
   CPlayWnd(const CPlayWnd&) = delete;
   CPlayWnd& operator=(const CPlayWnd&) = delete;
   // Stops the "NO RESOURCE" thread and a pane full screen, destroys the windows and joins the
@@ -159,6 +160,7 @@ class CPlayWnd {
   void ReportMouse(bool finished);
   void FullScreenThread();
 
+  platform::display::IDisplay& m_display;
   std::atomic<WindowId> m_container{0};
   std::array<std::atomic<WindowId>, kPanes> m_pane{};
   std::array<std::atomic<int>, kPanes> m_paneWidth{};

@@ -5,7 +5,6 @@
 #include "service/events/IEvent.h"
 #include "service/windows/CPlayWnd.h"
 
-using platform::display::GetDisplay;
 using platform::display::Key;
 using platform::display::MakeRect;
 using platform::display::MouseAction;
@@ -88,10 +87,10 @@ class FullScreenDialog : public platform::display::IWindowDelegate {
     if (key == Key::Escape) Close();
   }
   void OnDestroy(WindowId window) override {
-    if (window == m_dialog) GetDisplay()->PostQuit();
+    if (window == m_dialog) m_group.m_display.PostQuit();
   }
 
-  void Close() { GetDisplay()->Destroy(m_dialog); }
+  void Close() { m_group.m_display.Destroy(m_dialog); }
 
  private:
   void Report(bool finished) {
@@ -106,8 +105,6 @@ class FullScreenDialog : public platform::display::IWindowDelegate {
 
 int CPlayWnd::FullScreen(bool paneOnly) {
   LocateMonitor();
-  auto* display = GetDisplay();
-  if (!display) return 0;
   if (paneOnly || m_arrangeType == 1) {
     CPlayWnd* none = nullptr;
     if (!g_fullScreenGroup.compare_exchange_strong(none, this)) return 0;
@@ -121,7 +118,7 @@ int CPlayWnd::FullScreen(bool paneOnly) {
   if (m_fullScreenCount > 0) return 0;
   m_savedWidth = m_width.load();
   m_savedHeight = m_height.load();
-  auto desktop = display->DesktopSize();
+  auto desktop = m_display.DesktopSize();
   m_width = desktop.width;
   m_height = desktop.height;
   RestoreRegion();
@@ -130,7 +127,7 @@ int CPlayWnd::FullScreen(bool paneOnly) {
 }
 
 void CPlayWnd::FullScreenThread() {
-  auto* display = GetDisplay();
+  platform::display::IDisplay* display = &m_display;
   auto screen = display->PrimaryScreenSize();
   const int W = screen.width, H = screen.height;
   FullScreenDialog dialog(*this, W, H);

@@ -3,8 +3,6 @@
 #include "service/events/IEvent.h"
 #include "service/windows/CPlayWnd.h"
 
-using platform::display::GetDisplay;
-
 void CPlayWnd::StartNoResource() {
   {
     std::lock_guard<std::mutex> lock(m_noResourceMutex);
@@ -28,17 +26,16 @@ void CPlayWnd::NoResourceThread() {
   std::unique_lock<std::mutex> lock(m_noResourceMutex);
   while (!m_stopNoResource) {
     lock.unlock();
-    auto* display = GetDisplay();
     for (const auto& [index, state] : PaneStates()) {
-      if (state == 0 || !display) continue;
+      if (state == 0) continue;
       if (m_eventSink) {
         int player = m_eventSink->GetPlayerHandle(m_container, index);
         if (player != 0 && player != -1) continue;
       }
       WindowId pane = Pane(index);
-      auto rect = pane ? display->GetWindowRect(pane) : std::nullopt;
+      auto rect = pane ? m_display.GetWindowRect(pane) : std::nullopt;
       if (!rect) continue;
-      display->Draw(pane, [&](platform::display::ICanvas& canvas) {
+      m_display.Draw(pane, [&](platform::display::ICanvas& canvas) {
         if (state == 1)
           canvas.DrawTextCentered(platform::display::Rect{0, 0, rect->Width(), rect->Height()}, "NO RESOURCE", font,
                                   grey);

@@ -5,7 +5,6 @@
 #include "service/windows/PlayWndClasses.h"
 #include "service/windows/WndObjManager.h"
 
-using platform::display::GetDisplay;
 using platform::display::ICanvas;
 using platform::display::Key;
 using platform::display::MouseAction;
@@ -126,18 +125,15 @@ void CPlayWnd::PaintHighlightOnly(ICanvas& canvas) {
 }
 
 void CPlayWnd::ContainerProc(const WindowEvent& e) {
-  auto* display = GetDisplay();
   WindowId container = e.window;
   switch (e.kind) {
     case WindowEvent::Kind::Destroy:
-      if (display) {
-        display->WatchSessionLock(container, false);
-        display->PostQuit();
-      }
+      m_display.WatchSessionLock(container, false);
+      m_display.PostQuit();
       break;
     case WindowEvent::Kind::Size: {
       for (int i = 0; i < m_paneCount && i < kPanes; ++i) m_paneDirty[i] = 3;
-      if (display) display->Invalidate(container);
+      m_display.Invalidate(container);
       int selected = m_selected;
       ZoomRect zoom;
       {
@@ -157,14 +153,14 @@ void CPlayWnd::ContainerProc(const WindowEvent& e) {
       if (m_eventSink) m_eventSink->OnWndPainted(container);
       // Escape must reach the container while it covers the screen; not while a pane's dialog,
       // which owns the keyboard as a modal dialog would, is up.
-      if (m_fullScreenCount > 0 && !m_fullScreenDialog && display) display->SetFocus(container);
+      if (m_fullScreenCount > 0 && !m_fullScreenDialog) m_display.SetFocus(container);
       break;
     case WindowEvent::Kind::Key:
       // The dialog's own count is its to give back; its owner takes no input meanwhile.
       if (e.key == Key::Escape && m_fullScreenCount > 0 && !m_fullScreenDialog) {
         m_width = m_savedWidth.load();
         m_height = m_savedHeight.load();
-        if (display) display->Move(container, platform::display::MakeRect(m_x, m_y, m_width, m_height));
+        m_display.Move(container, platform::display::MakeRect(m_x, m_y, m_width, m_height));
         --m_fullScreenCount;
       }
       break;
@@ -173,9 +169,9 @@ void CPlayWnd::ContainerProc(const WindowEvent& e) {
       if (e.locked) {
         m_hiddenByLock = true;
         if (m_eventSink) m_eventSink->OnWndHidden(container, 1);
-        if (display) display->Show(container, false);
+        m_display.Show(container, false);
       } else {
-        if (display) display->Show(container, true);
+        m_display.Show(container, true);
         if (m_eventSink) m_eventSink->OnWndHidden(container, 0);
       }
       break;
@@ -193,10 +189,9 @@ void CPlayWnd::ReportMouse(bool finished) {
 }
 
 void CPlayWnd::PaneProc(const WindowEvent& e) {
-  auto* display = GetDisplay();
   switch (e.kind) {
     case WindowEvent::Kind::Destroy:
-      if (display) display->PostQuit();
+      m_display.PostQuit();
       break;
     case WindowEvent::Kind::Paint: {
       int index = PaneIndexOf(e.window);
@@ -214,7 +209,6 @@ void CPlayWnd::PaneProc(const WindowEvent& e) {
 }
 
 void CPlayWnd::OnPaneMouse(int index, MouseAction action, int x, int y) {
-  auto* display = GetDisplay();
   WindowId container = m_container;
   if (index < 0) index = 0;
   switch (action) {
@@ -222,7 +216,7 @@ void CPlayWnd::OnPaneMouse(int index, MouseAction action, int x, int y) {
       m_mouseDown = true;
       if (m_paneCount != 1) {
         m_selected = index;
-        if (display) display->Invalidate(container);
+        m_display.Invalidate(container);
         if (m_eventSink) m_eventSink->OnWndSelected(container, index);
       }
       m_drag = DragRect{x, y, x, y};

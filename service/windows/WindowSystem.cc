@@ -2,7 +2,6 @@
 
 #include "VXAVPlayer.h"
 #include "common/DebugLog.h"
-#include "platform/display/Display.h"
 #include "service/windows/CPlayWnd.h"
 
 #if NIMBREL_HAVE_VXAVPLAYER
@@ -14,12 +13,12 @@ int Refresh(int player) { return VX_Refresh(player); }
 }  // namespace
 #endif
 
-void StartWindowSystem() {
+std::unique_ptr<platform::display::IDisplay> OpenWindowSystem() {
   std::string note;
   auto display = platform::display::OpenDisplay(&note);
   if (std::string(display->Name()) != "x11") DebugLog("%s", note.c_str());
-  platform::display::SetDisplay(display.release());  // kept for the process's life
 #if NIMBREL_HAVE_VXAVPLAYER
   SetPlayerCalls(PlayInto, Refresh);
 #endif
+  return display;
 }

@@ -3,14 +3,14 @@
 #include <thread>
 
 #include "platform/system/CrashHandler.h"
-#include "service/host/WsServer.h"
+#include "service/host/ServiceWiring.h"
 #include "service/windows/WindowSystem.h"
 
 int main() {
   platform::system::InstallCrashHandler();
   platform::system::IgnoreBrokenPipe();
-  StartWindowSystem();
-  WsServer server;
+  ServiceWiring service(OpenWindowSystem());
+  WsServer& server = service.Server();
   std::thread serverThread([&server] { server.Run(); });
   serverThread.join();
   return server.ExitStatus();

@@ -6,9 +6,9 @@ using namespace platform::display;
 
 PlayFixture::PlayFixture()
     : m_router(m_sessions.m_table, m_inbox),
-      m_context{m_sessions.m_table, m_router, m_inbox, m_dialogOpen, m_folder.File("config.ini"), m_folder.Path()} {
+      m_context{m_sessions.m_table, m_router, m_inbox, m_dialogOpen, m_folder.File("config.ini"), m_folder.Path(),
+                m_display} {
   UseNoWaits();
-  SetDisplay(&m_display);
   SetDebugLogSink([this](const std::string& line) { m_inbox.Log(line); });
   m_dispatcher = std::make_unique<CommandDispatcher>(m_context);
   m_session = &m_sessions.Add(kSocket, kId);
@@ -23,16 +23,14 @@ PlayFixture::PlayFixture()
 PlayFixture::~PlayFixture() {
   // The session goes as the host lets it go: out of the table first, then deleted, which stops
   // its channels while the router they report to still exists.
-  std::vector<CSession*> sessions;
+  std::map<platform::net::SocketHandle, std::unique_ptr<CSession>> sessions;
   {
     std::lock_guard<std::mutex> lock(m_sessions.m_table.m_sessionsMutex);
-    for (auto& entry : m_sessions.m_table.m_sessions) sessions.push_back(entry.second);
-    m_sessions.m_table.m_sessions.clear();
+    sessions.swap(m_sessions.m_table.m_sessions);
   }
-  for (CSession* session : sessions) delete session;
+  sessions.clear();
   m_dispatcher.reset();
   SetDebugLogSink(nullptr);
-  SetDisplay(nullptr);
 }
 
 Reply PlayFixture::Execute(const std::string& text) {

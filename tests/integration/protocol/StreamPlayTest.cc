@@ -109,8 +109,8 @@ TEST_F(StreamPlayTest, StopOneByCameraOrPaneAndAllLeavesTalkAndDownload) {
   for (int pane = 0; pane < 4; ++pane)
     ASSERT_EQ(Execute(StartText("startPlay", Url("live", kLive), pane, 20 + pane, "s")).ErrorCode(), 0);
   for (int pane = 0; pane < 4; ++pane) ASSERT_TRUE(ShowsSourcePicture(pane));
-  auto* talkChannel = new PlayChannel;
-  m_session->m_pTalk = talkChannel;
+  m_session->m_pTalk = std::make_unique<PlayChannel>();
+  PlayChannel* talkChannel = m_session->m_pTalk.get();
 
   EXPECT_EQ(Execute(R"({"cmd":"stopPlay","data":{"channel":21,"requestJson":{"action":"stop"}}})").ErrorCode(), 0);
   EXPECT_EQ(Execute(R"({"cmd":"stopPlayBack","data":{"wndIndex":3,"requestJson":{}}})").ErrorCode(), 0);
@@ -123,7 +123,7 @@ TEST_F(StreamPlayTest, StopOneByCameraOrPaneAndAllLeavesTalkAndDownload) {
 
   EXPECT_EQ(Execute(R"({"cmd":"stopPlay","data":{"channel":-1,"requestJson":{}}})").ErrorCode(), 0);
   EXPECT_TRUE(Panes().empty());
-  EXPECT_EQ(m_session->m_pTalk, talkChannel);
+  EXPECT_EQ(m_session->m_pTalk.get(), talkChannel);
   // A camera nobody plays, or a pane without a channel: nothing to stop.
   EXPECT_EQ(Execute(R"({"cmd":"stopPlay","data":{"channel":5,"requestJson":{}}})").ErrorCode(), 0);
   EXPECT_EQ(Execute(R"({"cmd":"stopPlayBack","data":{"wndIndex":-1,"requestJson":{}}})").ErrorCode(), 0);
@@ -230,12 +230,14 @@ TEST_F(StreamPlayTest, TheSessionEndsInTheMiddleOfEverything) {
           std::to_string(now - 100) + R"("}}}})");
 
   auto started = std::chrono::steady_clock::now();
+  std::unique_ptr<CSession> leaving;
   {
     std::lock_guard<std::mutex> lock(m_sessions.m_table.m_sessionsMutex);
+    leaving = std::move(m_sessions.m_table.m_sessions[kSocket]);
     m_sessions.m_table.m_sessions.erase(kSocket);
   }
-  m_session->m_closed = true;
-  delete m_session;
+  leaving->m_closed = true;
+  leaving.reset();
   m_session = nullptr;
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   // Every connection to the source closed.

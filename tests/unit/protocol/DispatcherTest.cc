@@ -6,6 +6,7 @@
 
 #include "LogCapture.h"
 #include "ProtocolFixture.h"
+#include "platform/display/headless/HeadlessDisplay.h"
 #include "platform/system/Shell.h"
 #include "service/protocol/CommandDispatcher.h"
 #include "service/protocol/EventRouter.h"
@@ -20,7 +21,7 @@ class DispatcherTest : public ::testing::Test {
   DispatcherTest()
       : m_router(m_sessions.m_table, m_writer),
         m_context{m_sessions.m_table, m_router, m_writer, m_dialogOpen, m_folder.File("config.ini"),
-                  m_folder.Path().string()},
+                  m_folder.Path().string(), m_display},
         m_dispatcher(m_context),
         m_session(m_sessions.Add(kSocket, kId)) {}
   ~DispatcherTest() override { platform::system::SetShellHooks({}); }
@@ -38,6 +39,7 @@ class DispatcherTest : public ::testing::Test {
     return s.str();
   }
 
+  platform::display::HeadlessDisplay m_display;
   TempFolder m_folder;
   SessionsHolder m_sessions;
   RecordingWriter m_writer;

@@ -22,9 +22,9 @@ class EventRouterTest : public ::testing::Test {
   EventRouterTest() : m_router(m_sessions.m_table, m_writer) {
     m_sessions.Add(3, "{A}");
     CSession& b = m_sessions.Add(5, "{B}");
-    b.m_channels[4] = new StartedChannel("play", 2, 4);
-    b.m_pDownload = new StartedChannel("download", -1, -1);
-    b.m_pTalk = new StartedChannel("talk", 6, -1);
+    b.m_channels[4] = std::make_unique<StartedChannel>("play", 2, 4);
+    b.m_pDownload = std::make_unique<StartedChannel>("download", -1, -1);
+    b.m_pTalk = std::make_unique<StartedChannel>("talk", 6, -1);
   }
 
   SessionsHolder m_sessions;
@@ -87,11 +87,11 @@ TEST_F(EventRouterTest, ResourceNoticeReachesEveryOpenSession) {
 TEST(ChannelLookupTest, CameraChannelsSelectInPaneOrder) {
   SessionsHolder sessions;
   CSession& session = sessions.Add(1, "{S}");
-  session.m_channels[7] = new StartedChannel("a", 2, 7);
-  session.m_channels[3] = new StartedChannel("b", 2, 3);
-  session.m_channels[5] = new StartedChannel("c", -2, 5);
-  EXPECT_EQ(ChannelOfCamera(session, 2), session.m_channels[3]);
-  EXPECT_EQ(ChannelOfCamera(session, -2), session.m_channels[5]);
+  session.m_channels[7] = std::make_unique<StartedChannel>("a", 2, 7);
+  session.m_channels[3] = std::make_unique<StartedChannel>("b", 2, 3);
+  session.m_channels[5] = std::make_unique<StartedChannel>("c", -2, 5);
+  EXPECT_EQ(ChannelOfCamera(session, 2), session.m_channels[3].get());
+  EXPECT_EQ(ChannelOfCamera(session, -2), session.m_channels[5].get());
   EXPECT_EQ(ChannelOfPane(session, 4), nullptr);
   EXPECT_EQ(CameraChannelOfPane(session, 7), 2);
   EXPECT_EQ(CameraChannelOfPane(session, 4), -1);

@@ -2,6 +2,7 @@
 // Sessions without sockets: a connection table holding sessions and a writer that records what
 // would have been sent.
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,18 +23,14 @@ class RecordingWriter : public IConnectionWriter {
   std::vector<Sent> m_sent;
 };
 
-// Sessions are owned here and erased from the table before they are deleted.
+// A connection table of sessions that need no connection.
 class SessionsHolder {
  public:
-  ~SessionsHolder() {
-    for (auto& entry : m_table.m_sessions) delete entry.second;
-  }
   CSession& Add(platform::net::SocketHandle socket, const std::string& id) {
-    auto* session = new CSession;
+    auto session = std::make_unique<CSession>();
     session->m_socket = socket;
     session->m_strId = id;
-    m_table.m_sessions[socket] = session;
-    return *session;
+    return *(m_table.m_sessions[socket] = std::move(session));
   }
   SessionTable m_table;
 };

@@ -85,7 +85,6 @@ class PlayWndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     UseNoWaits(5);
-    SetDisplay(&m_display);
     SetDebugLogSink([this](const std::string& line) {
       std::lock_guard<std::mutex> lock(m_logMutex);
       m_log.push_back(line);
@@ -97,12 +96,11 @@ class PlayWndTest : public ::testing::Test {
   void TearDown() override {
     m_group.reset();
     SetDebugLogSink(nullptr);
-    SetDisplay(nullptr);
   }
 
   // A group attached over the page at offsets (10, 20), 640 x 480, arranged with `arrangeType`.
   void Build(int arrangeType = 4, int bodyHeight = 0) {
-    m_group = std::make_unique<CPlayWnd>("", "", "", 0, 0);
+    m_group = std::make_unique<CPlayWnd>(m_display, "", "", "", 0, 0);
     m_group->SetEventSink(&m_events);
     ASSERT_EQ(m_group->AttachToBrowser(10, 20, 640, 480, bodyHeight, kTitle), 0);
     if (arrangeType) {
@@ -130,7 +128,7 @@ class PlayWndTest : public ::testing::Test {
 };
 
 TEST_F(PlayWndTest, AttachFailsAfterThreeSearchesWhenNoCaptionHasTheTitle) {
-  CPlayWnd group("", "", "", 0, 0);
+  CPlayWnd group(m_display, "", "", "", 0, 0);
   EXPECT_EQ(group.AttachToBrowser(0, 0, 640, 480, 0, "{NOT-THERE}"), -1);
   EXPECT_TRUE(Logged("Not found web handle!"));
   EXPECT_EQ(group.Container(), 0u);
@@ -157,7 +155,6 @@ TEST_F(PlayWndTest, BrowserKindsAndContainerOrigin) {
   };
   for (const auto& c : cases) {
     HeadlessDisplay display;
-    SetDisplay(&display);
     std::string title = std::string("page ") + kTitle;
     WindowId browser = display.CreateForeignWindow(title, c.className, MakeRect(100, 50, 1000, 800));
     if (c.ieTabs) {
@@ -166,14 +163,13 @@ TEST_F(PlayWndTest, BrowserKindsAndContainerOrigin) {
     } else if (c.bodyHeight != -1) {
       display.CreateForeignChild(browser, MakeRect(0, 80, 1000, 720), "Page");
     }
-    CPlayWnd group("", "", "", 0, 0);
+    CPlayWnd group(display, "", "", "", 0, 0);
     EXPECT_EQ(group.AttachToBrowser(10, 20, 640, 480, c.bodyHeight, kTitle), c.result) << c.className;
     EXPECT_EQ(group.GetBrowserName(), c.name) << c.className;
     if (c.result == 0) {
       EXPECT_EQ(*display.GetWindowRect(group.Container()), c.container) << c.className;
     }
   }
-  SetDisplay(&m_display);
 }
 
 TEST_F(PlayWndTest, FourPaneLayoutPlacesPanesAndPaintsFrames) {

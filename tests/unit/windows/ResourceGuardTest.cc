@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "NoWaits.h"
+#include "platform/display/headless/HeadlessDisplay.h"
 #include "platform/system/ResourceUsage.h"
 #include "service/protocol/ResourceGuard.h"
 #include "service/windows/CPlayWnd.h"
@@ -23,9 +24,9 @@ class ResourceGuardTest : public ::testing::Test {
     m_sessions.Add(3, "{A}");
     CSession& b = m_sessions.Add(5, "{B}");
     // A group never attached still keeps its pane marks.
-    b.m_pWnd = new CPlayWnd("", "", "", 0, 0);
+    b.m_pWnd = std::make_unique<CPlayWnd>(m_display, "", "", "", 0, 0);
     b.m_pWnd->Arrange(4, "");
-    m_group = b.m_pWnd;
+    m_group = b.m_pWnd.get();
   }
 
   static std::optional<double> Next(std::deque<std::optional<double>>& q) {
@@ -43,6 +44,7 @@ class ResourceGuardTest : public ::testing::Test {
     return true;
   }
 
+  platform::display::HeadlessDisplay m_display;
   SessionsHolder m_sessions;
   RecordingWriter m_writer;
   EventRouter m_router;

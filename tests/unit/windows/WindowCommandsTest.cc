@@ -21,20 +21,16 @@ class WindowCommandsTest : public ::testing::Test {
  protected:
   WindowCommandsTest()
       : m_router(m_sessions.m_table, m_writer),
-        m_context{m_sessions.m_table, m_router, m_writer, m_dialogOpen, m_folder.File("config.ini"), m_folder.Path()},
+        m_context{m_sessions.m_table, m_router, m_writer, m_dialogOpen, m_folder.File("config.ini"), m_folder.Path(),
+                  m_display},
         m_dispatcher(m_context),
         m_session(m_sessions.Add(kSocket, kId)) {
     UseNoWaits();
-    SetDisplay(&m_display);
     m_browser = m_display.CreateForeignWindow("Page " + kId + " - Firefox", "Navigator", MakeRect(100, 50, 1000, 800));
   }
   ~WindowCommandsTest() override {
     // Groups go before the display they live on.
-    for (auto& entry : m_sessions.m_table.m_sessions) {
-      delete entry.second->m_pWnd;
-      entry.second->m_pWnd = nullptr;
-    }
-    SetDisplay(nullptr);
+    for (auto& entry : m_sessions.m_table.m_sessions) entry.second->m_pWnd.reset();
   }
 
   std::string Execute(const std::string& text) { return m_dispatcher.ExecuteCommand(kSocket, kId, text); }
@@ -70,7 +66,7 @@ TEST_F(WindowCommandsTest, CreateArrangeSelectAndDestroy) {
 
   // A second createWnd does nothing.
   EXPECT_EQ(Execute(R"({"cmd":"createWnd","data":{)" + kRect + "}}"), Reply("createWnd", R"({"errorCode":0,"browser":""})"));
-  EXPECT_EQ(m_session.m_pWnd, &group);
+  EXPECT_EQ(m_session.m_pWnd.get(), &group);
 
   EXPECT_EQ(Execute(R"({"cmd":"arrangeWnd","data":{"arrangeType":0}})"), Reply("arrangeWnd", R"({"errorCode":-1})"));
   EXPECT_FALSE(m_display.IsVisible(Container()));
