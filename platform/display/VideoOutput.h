@@ -23,7 +23,8 @@ class IVideoOutput {
   // Shows `frame` (already scaled to the client size) at the window's origin. Before the picture
   // becomes visible `overlay` (when set) is called with the backend's canvas, as a void*, so the
   // caller can draw marks over the video (the pointer is a platform::display::ICanvas*, see
-  // Display.h). False when the window does not exist.
+  // Display.h); `overlay` must not call back into the video output. False when the window does
+  // not exist or the frame cannot be shown now (that pane's frame only: other windows go on).
   virtual bool Present(WindowId window, const VideoFrameView& frame,
                        const std::function<void(void* canvas)>& overlay) = 0;
   virtual ~IVideoOutput() = default;

@@ -12,7 +12,7 @@ struct MediaPacket {
   uint16_t audioCodec = 0;
   uint16_t frameRate = 0;
   uint16_t frameType = 0;
-  uint16_t secondFrame = 0;
+  uint16_t secondFrame = 0;  // video: 1 unless the frame stands alone (a key frame)
   uint16_t kind = 0;  // 0 video, 1 audio
   uint32_t frameTime = 0;
   std::vector<uint8_t> payload;  // the frame after its header, an owned copy

@@ -18,7 +18,8 @@ void PacketQueue::Push(std::unique_ptr<MediaPacket> packet) {
     m_packets.push_back(std::move(packet));
     return;
   }
-  if (m_discarding) {
+  // Audio never depends on the video that was dropped, so it neither waits nor ends the wait.
+  if (m_discarding && packet->kind == 0) {
     if (packet->secondFrame != 0) return;
     m_discarding = false;
   }

@@ -32,7 +32,8 @@ class PacketQueue {
   std::deque<std::unique_ptr<MediaPacket>> m_packets;
   const size_t m_nMaxSize = kMaxSize;
   bool m_dropMode = true;
-  // After an overflow drop: later packets are dropped until one that starts a picture.
+  // After an overflow drop: later video packets are dropped until one that starts a picture
+  // (second-frame flag clear); audio goes on being queued.
   bool m_discarding = false;
   bool m_stopped = false;
 };

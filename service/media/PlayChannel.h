@@ -17,6 +17,7 @@
 // (m_sessionsMutex): the stop waits for threads that may be raising one.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -25,6 +26,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "libthread/ThreadLib.h"
 #include "platform/display/Display.h"
@@ -45,8 +47,10 @@ class PlayChannel {
   // What tests shorten or replace; the defaults are the service's.
   struct Options {
     std::chrono::milliseconds reconnectDelay{1000};
-    // Monotonic milliseconds for the bit-rate periods.
+    // Monotonic milliseconds for the bit-rate periods (the platform's clock when empty).
     std::function<std::uint64_t()> tickMs;
+    // Told of every frame the library accepted, on the feed thread (kind 0 video, 1 audio).
+    std::function<void(std::uint32_t frameTime, int kind)> onFed;
   };
 
   PlayChannel();
@@ -96,6 +100,8 @@ class PlayChannel {
   // Any thread: the part of the picture shown, as the window layer's zoom record holds it.
   void SetZoomArea(const Rect& area);
   Rect ZoomArea() const;
+  // The part of the picture shown now (picture pixels).
+  Rect ShownPart() const;
   // Command thread: the extra rectangle, its pen (width > 0 and a colour text replace it).
   void SetDrawRect(bool show, int penWidth, const std::string& colorText);
   // Command thread: shown in the overlay followed by " X"; empty hides it.
@@ -139,6 +145,9 @@ class PlayChannel {
   bool SoundOn() const { return m_bSound.load(); }
   bool IsRecording() const { return m_bRecording.load(); }
   WindowHandle Window() const { return m_hWnd.load(); }
+  // Packets waiting in the queue, and held while paused.
+  std::size_t QueuedPackets();
+  std::size_t HeldPackets();
 
  protected:
   // Set at the start, read by notices and the dispatcher's lookups.
@@ -147,14 +156,143 @@ class PlayChannel {
   int m_nPaneIndex = -1;
 
  private:
-  Options m_options;
+  enum class Mode { kLive, kPlayback, kDownload, kTalk };
+
+  // ---- Source side (client thread, inside the client's deliveries) ----
+  static void OnSourceMessageThunk(const std::vector<std::uint8_t>& message, void* user);
+  void OnSourceMessage(const std::vector<std::uint8_t>& message);
+  void OnSourceCode(int code);
+  void StopClientFromSource();  // flags the client's stop; it ends after this delivery
+  void ReceiveMedia(const MediaHeader& header, const std::uint8_t* payload, std::size_t size);
+  // Waits while a playback's pane is outside the layout; false when the channel is stopping.
+  bool HoldWhileOutsideLayout();
+  // Takes a changed codec or size into the description; true when the player must re-open.
+  bool DescriptionChanged(const MediaHeader& header);
+  // Opens the player (or writer) on the first frame; false when it failed and the frame is gone.
+  bool OpenPlayerIfClosed(const MediaHeader& header);
+  void ReopenPlayer();
+  // Into the queue; playback holds packets while paused and releases them in order on resume.
+  void Deliver(std::unique_ptr<MediaPacket> packet, PacketQueue& queue);
+  // m_pendingMutex held: waits while paused playback holds kMaxHeld packets; false when the
+  // packet is to be dropped (stopping, suspended).
+  bool WaitForHeldRoom(std::unique_lock<std::mutex>& lock);
+  // Drops queue, feed thread, player and held packets (suspension, failed open).
+  void ReleaseMedia();
+
+  // ---- Player (m_lockPlayer write held) ----
+  int OpenPlayerLocked(const StreamDescription& description);
+  int OpenTalkPlayerLocked(const StreamDescription& description);
+  void ClosePlayerLocked();
+  // Client thread, or the command thread once the client has ended; never the feed thread.
+  void StartFeedThread();
+  void StopFeedThread();
+
+  // ---- Feed thread ----
+  void FeedLoop();
+  void FeedPacket(const MediaPacket& packet);
+  void CheckPlaybackDrained();
+
+  // ---- Library callbacks (library threads) ----
+  static void OnDraw(std::int32_t reserved, void* canvas, void* user);
+  static void OnDecoded(std::int32_t handle, const std::uint8_t* data, std::int32_t size, std::int32_t width,
+                        std::int32_t height, std::int32_t reserved, const std::uint32_t* info, void* user);
+  void DrawOverlay(platform::display::ICanvas& canvas);
+
+  // ---- Helpers (any thread) ----
+  void Notify(const std::string& event, const std::string& value, int camera, int pane);
+  std::shared_ptr<PacketQueue> Queue();
+  // Empties m_pQueue; the queue is cleared and stopped, so a push waiting for room returns.
+  std::shared_ptr<PacketQueue> TakeQueue();
+  void DropHeld();
+  bool PlayerOpen() const { return m_hPlayer.load() > 0; }
+  Rect WholePicture() const;
+
+  // ---- Hooks of files and talk, called by the receive path and the feed ----
+  // Download step of the receive path; true when the packet was consumed there.
+  bool ReceiveDownload(const MediaHeader& header, const std::uint8_t* payload, std::size_t size);
+  // The download writer may open now (until then packets are only queued).
+  bool DownloadWriterReady(const MediaHeader& header);
+  int OpenDownloadWriterLocked();
+  void ReopenDownloadWriterLocked();
+  void CloseDownloadWriterLocked(VX_HANDLE handle);
+  void FeedDownloadLocked(const std::uint8_t* data, std::size_t size, const StreamDescription& frame);
+  // The source accepted the talk (code 0): start capturing.
+  void StartCapture();
+  // The player re-opened while recording: continue into a new file.
+  void RestartRecordingLocked();
+
+  const Options m_options;
+  Mode m_mode = Mode::kLive;  // set by the start operation, before the client runs
+
+  // Start values (command thread before the client starts; read-only afterwards).
+  std::string m_strRequest;
+  std::string m_strEndTime;
+  std::atomic<int> m_nSpeed{0};
+  bool m_bPlayback = false;
+  bool m_bDxva = false;
   std::atomic<WindowHandle> m_hWnd{0};
   std::atomic<int> m_nPaneCount{0};
-  bool m_bPlayback = false;
-  std::atomic<int> m_nBitRate{0};
+  std::atomic<int> m_nWidth{0};
+  std::atomic<int> m_nHeight{0};
+  std::atomic<IEvent*> m_pEvent{nullptr};
+
+  // Stream description: written by the client thread under m_descMutex.
+  mutable std::mutex m_descMutex;
+  StreamDescription m_desc{};
+
+  // Source connection. m_clientMutex guards the pointer; the client is stopped and destroyed
+  // outside it (its thread may be waiting for the mutex in a callback).
+  std::mutex m_clientMutex;
+  std::unique_ptr<StreamClient> m_pClient;
+
+  // Player: handle changes and the calls that need it open under m_lockPlayer.
+  ThreadLib::ReadWriteMutex m_lockPlayer;
+  std::atomic<int> m_hPlayer{-1};
+
+  // Queue: the pointer under m_lockQueue; users take a reference and work outside the lock, so a
+  // push waiting for room never holds the lock a stop needs.
+  ThreadLib::ReadWriteMutex m_lockQueue;
+  std::shared_ptr<PacketQueue> m_pQueue;
+
+  // Packets held while playback is paused (client thread; emptied by seek and stop).
+  static constexpr std::size_t kMaxHeld = 500;
+  std::mutex m_pendingMutex;
+  std::condition_variable m_pendingCv;
+  std::deque<std::unique_ptr<MediaPacket>> m_pending;
+
+  // Feed thread: started on the client thread, joined by the stop or before a new one starts.
+  std::thread m_feedThread;
+  std::atomic<bool> m_bFeedStop{true};
+
+  // Flags read across threads.
+  std::atomic<bool> m_bClosing{false};
+  std::atomic<bool> m_bSuspended{false};
+  std::atomic<bool> m_bEndOfFile{false};
+  std::atomic<bool> m_bEndNoticeSent{false};
   std::atomic<bool> m_bPaused{false};
   std::atomic<bool> m_bSound{false};
+  std::atomic<bool> m_bDot{false};
+  std::atomic<int> m_nBitRate{0};
+  std::atomic<int> m_nPlayTime{0};
+
+  // Seek reported by ReportPlayTime (m_lockSeek).
+  ThreadLib::ReadWriteMutex m_lockSeek;
+  bool m_bSeekPending = false;
+  int m_nSeekTime = 0;
+  int m_nSeekReports = 0;
+
+  // What the overlay draws, and the zoom (m_overlayMutex).
+  mutable std::mutex m_overlayMutex;
+  bool m_bZoom = false;
+  std::optional<Rect> m_rcSelect;
+  Rect m_rcZoom;
+  bool m_bDrawRect = false;
+  Rect m_rcDraw;
+  platform::display::Pen m_drawPen{platform::display::MakeColor(255, 0, 0), 1};
+  std::string m_strRateText;
+
+  // Recording (files): the flag is read by the overlay; the rest under m_lockPlayer.
   std::atomic<bool> m_bRecording{false};
-  std::atomic<int> m_hPlayer{-1};  // m_lockPlayer for changes and calls
-  ThreadLib::ReadWriteMutex m_lockPlayer;
+  std::wstring m_strRecordPath;
+  std::wstring m_strFolder;
 };

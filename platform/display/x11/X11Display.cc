@@ -130,7 +130,7 @@ XFontStruct* X11Connection::LoadFont(const Font& font) {
   return loaded;
 }
 
-X11Connection* X11Display::Impl::OpenConnection() {
+std::unique_ptr<X11Connection> X11Display::Impl::Connect() {
   ::Display* dpy = XOpenDisplay(name.empty() ? nullptr : name.c_str());
   if (!dpy) return nullptr;
   auto conn = std::make_unique<X11Connection>();
@@ -143,9 +143,24 @@ X11Connection* X11Display::Impl::OpenConnection() {
   conn->paintAtom = XInternAtom(dpy, "_NIMBREL_PAINT", False);
   conn->destroyAtom = XInternAtom(dpy, "_NIMBREL_DESTROY", False);
   conn->lockAtom = XInternAtom(dpy, "_NIMBREL_SESSION_LOCK", False);
+  return conn;
+}
+
+X11Connection* X11Display::Impl::OpenConnection() {
+  auto conn = Connect();
+  if (!conn) return nullptr;
   X11Connection* raw = conn.get();
   t_connections[generation] = std::move(conn);
   return raw;
+}
+
+X11Connection* X11Display::Impl::VideoConn() {
+  if (video) return video.get();
+  const auto now = std::chrono::steady_clock::now();
+  if (now < videoRetryAt) return nullptr;
+  video = Connect();
+  if (!video) videoRetryAt = now + std::chrono::seconds(1);
+  return video.get();
 }
 
 X11Connection& X11Display::Impl::Conn() {

@@ -1,10 +1,11 @@
 #pragma once
-// Shared between the X11 backend's files: the per-thread connection, the registry of our
-// windows and the canvas.
+// Shared between the X11 backend's files: the per-thread connection, the shared video
+// connection, the registry of our windows and the canvas.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -69,8 +70,19 @@ struct X11Display::Impl {
   std::unique_ptr<system::SessionLockWatcher> lockWatcher;
   bool lockUnavailable = false;
 
+  // Video: one connection for every thread that presents frames (the AV library's render
+  // threads of all panes, and window threads refreshing a pane), so panes do not each take one of
+  // the server's few client slots. videoMutex is held for the whole of each use.
+  std::mutex videoMutex;
+  std::unique_ptr<X11Connection> video;
+  std::chrono::steady_clock::time_point videoRetryAt{};
+
   X11Connection& Conn();  // the calling thread's connection (opened on first use)
   X11Connection* OpenConnection();
+  std::unique_ptr<X11Connection> Connect();
+  // videoMutex held: the video connection, or null while it cannot be opened (retried after a
+  // pause, so a full server costs one refused connect per second, not one per frame).
+  X11Connection* VideoConn();
 };
 
 // Draws with one connection's GC into a window or pixmap.

@@ -1,5 +1,6 @@
 // Video frames into windows: MIT-SHM images when the server shares memory with us, else plain
-// XPutImage. Runs on the AV library's render threads, each with its own connection.
+// XPutImage. Runs on the AV library's render threads, all of them on the one video connection
+// (under its mutex): a connection per pane thread would exhaust the server's client slots.
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -74,9 +75,11 @@ Drawable Scratch(X11Connection& c, int width, int height) {
 }  // namespace
 
 bool X11Display::UsesSharedMemory() {
-  X11Connection& c = m_impl->Conn();
-  SharedImage(c, 1, 1);
-  return c.shmOk;
+  std::lock_guard<std::mutex> lock(m_impl->videoMutex);
+  X11Connection* c = m_impl->VideoConn();
+  if (!c) return false;
+  SharedImage(*c, 1, 1);
+  return c->shmOk;
 }
 
 bool X11Display::GetClientSize(WindowId window, int* width, int* height) {
@@ -89,10 +92,12 @@ bool X11Display::GetClientSize(WindowId window, int* width, int* height) {
       return true;
     }
   }
-  X11Connection& c = m_impl->Conn();
+  std::lock_guard<std::mutex> lock(m_impl->videoMutex);
+  X11Connection* c = m_impl->VideoConn();
+  if (!c) return false;
   XWindowAttributes a;
   LastX11Error() = 0;
-  if (!XGetWindowAttributes(c.dpy, window, &a) || LastX11Error() != 0) return false;
+  if (!XGetWindowAttributes(c->dpy, window, &a) || LastX11Error() != 0) return false;
   *width = a.width;
   *height = a.height;
   return true;
@@ -100,8 +105,11 @@ bool X11Display::GetClientSize(WindowId window, int* width, int* height) {
 
 bool X11Display::Present(WindowId window, const VideoFrameView& frame,
                          const std::function<void(void* canvas)>& overlay) {
-  X11Connection& c = m_impl->Conn();
   if (!frame.bgra || frame.width <= 0 || frame.height <= 0) return false;
+  std::lock_guard<std::mutex> lock(m_impl->videoMutex);
+  X11Connection* video = m_impl->VideoConn();
+  if (!video) return false;  // this frame is lost; the pane's next one tries again
+  X11Connection& c = *video;
   // Frames are B,G,R,X in memory: the layout of 24/32-bit true-colour visuals on little-endian
   // machines, the only kind this backend shows video on.
   if ((c.depth != 24 && c.depth != 32) || c.visual->red_mask != 0xFF0000 || c.visual->green_mask != 0xFF00 ||

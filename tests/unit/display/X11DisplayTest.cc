@@ -11,6 +11,7 @@
 
 #include "platform/display/x11/X11Display.h"
 #include "../sessionlock/FakeGdbus.h"
+#include "XvfbServer.h"
 
 using namespace platform::display;
 
@@ -28,37 +29,6 @@ bool WaitFor(F done) {
   }
   return true;
 }
-
-class XvfbServer {
- public:
-  XvfbServer() {
-    // Tests of this file run in parallel processes whose rand() starts alike.
-    m_dir = std::string(::testing::TempDir()) + "xvfb-" +
-            std::to_string(platform::system::CurrentProcessId()) + "-" + std::to_string(std::rand());
-    std::system(("mkdir -p " + m_dir).c_str());
-    // -displayfd picks a free display number and writes it once the server accepts clients.
-    std::string cmd = "Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>" + m_dir +
-                      "/display 2>/dev/null & echo $! >" + m_dir + "/pid";
-    std::system(cmd.c_str());
-    WaitFor([&] {
-      std::ifstream f(m_dir + "/display");
-      std::string n;
-      if (f >> n) m_display = ":" + n;
-      return !m_display.empty();
-    });
-  }
-  ~XvfbServer() {
-    std::ifstream f(m_dir + "/pid");
-    std::string pid;
-    if (f >> pid) std::system(("kill " + pid).c_str());
-    std::system(("rm -rf " + m_dir).c_str());
-  }
-  const std::string& Display() const { return m_display; }
-
- private:
-  std::string m_dir;
-  std::string m_display;
-};
 
 struct FillDelegate : IWindowDelegate {
   ColorRef color = MakeColor(0, 200, 0);

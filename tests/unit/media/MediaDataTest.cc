@@ -154,6 +154,11 @@ TEST(PacketQueueTest, LiveOverflowDropsAndDiscards) {
   EXPECT_EQ(q.Pop()->frameTime, 1u);
   q.Push(Packet(501, 1));  // room again, but still discarding
   EXPECT_EQ(q.Count(), PacketQueue::kMaxSize - 2);
+  auto audio = Packet(600);
+  audio->kind = 1;  // audio is kept, and does not end the wait for a picture
+  q.Push(std::move(audio));
+  EXPECT_TRUE(q.Discarding());
+  EXPECT_EQ(q.Pop()->frameTime, 2u);
   q.Push(Packet(502, 0));
   EXPECT_FALSE(q.Discarding());
   q.Push(Packet(503, 1));
@@ -162,8 +167,9 @@ TEST(PacketQueueTest, LiveOverflowDropsAndDiscards) {
   std::vector<uint32_t> order;
   while (auto p = q.Pop()) order.push_back(p->frameTime);
   ASSERT_EQ(order.size(), PacketQueue::kMaxSize);
-  EXPECT_EQ(order.front(), 2u);
-  EXPECT_EQ(order[order.size() - 3], 499u);
+  EXPECT_EQ(order.front(), 3u);
+  EXPECT_EQ(order[order.size() - 4], 499u);
+  EXPECT_EQ(order[order.size() - 3], 600u);
   EXPECT_EQ(order[order.size() - 2], 502u);
   EXPECT_EQ(order.back(), 503u);
 }

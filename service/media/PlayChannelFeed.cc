@@ -1,0 +1,82 @@
+// The feed thread: hands queued frames to the AV library at the pace it accepts them, measures
+// the bit rate, and ends a drained playback.
+#include <chrono>
+#include <exception>
+#include <thread>
+
+#include "common/DebugLog.h"
+#include "platform/system/Clock.h"
+#include "service/media/BitRateMeter.h"
+#include "service/media/PacketQueue.h"
+#include "service/media/PlayChannel.h"
+
+namespace {
+constexpr std::chrono::milliseconds kIdlePoll{10};
+constexpr std::chrono::milliseconds kFullRetry{10};
+}  // namespace
+
+void PlayChannel::FeedLoop() {
+  try {
+    auto now = [this] {
+      return m_options.tickMs ? m_options.tickMs() : platform::system::MonotonicMilliseconds();
+    };
+    BitRateMeter meter(now());
+    while (!m_bFeedStop) {
+      std::unique_ptr<MediaPacket> packet;
+      if (auto queue = Queue()) packet = queue->Pop();
+      if (!packet) {
+        CheckPlaybackDrained();
+        std::this_thread::sleep_for(kIdlePoll);
+        continue;
+      }
+      if (packet->kind == 0) {
+        if (const auto rate = meter.AddVideo(packet->PayloadSize(), now())) m_nBitRate = *rate;
+      }
+      FeedPacket(*packet);
+    }
+  } catch (const std::exception&) {
+    DebugLog("try catch error!");
+  }
+}
+
+void PlayChannel::FeedPacket(const MediaPacket& packet) {
+  const StreamDescription frame = MakeFrameDescription(packet);
+  const auto size = static_cast<std::int32_t>(packet.PayloadSize());
+  if (m_mode == Mode::kDownload) {
+    ThreadLib::WriteLock lock(m_lockPlayer);
+    if (PlayerOpen()) FeedDownloadLocked(packet.payload.data(), packet.PayloadSize(), frame);
+    return;
+  }
+  while (true) {
+    int result;
+    {
+      ThreadLib::ReadLock lock(m_lockPlayer);
+      if (!PlayerOpen()) return;
+      result = VX_InputData(m_hPlayer, packet.payload.data(), size, &frame, 0);
+    }
+    if (result == VX_OK && m_options.onFed) m_options.onFed(packet.frameTime, packet.kind);
+    // Only a full library buffer is worth another try; any other answer drops this frame.
+    if (result != VX_ERR_BUFFER_FULL || m_bClosing || m_bFeedStop) return;
+    std::this_thread::sleep_for(kFullRetry);
+  }
+}
+
+void PlayChannel::CheckPlaybackDrained() {
+  if (m_mode != Mode::kPlayback || !m_bEndOfFile) return;
+  {
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    if (!m_pending.empty()) return;  // paused with frames still to show
+  }
+  {
+    ThreadLib::ReadLock lock(m_lockPlayer);
+    if (!PlayerOpen()) return;
+    std::int32_t decoded = 0, buffered = 1, shown = 0;
+    if (VX_GetVideoBufferInfo(m_hPlayer, &decoded, &buffered, &shown) != VX_OK || buffered != 0) return;
+  }
+  {
+    ThreadLib::WriteLock lock(m_lockPlayer);
+    ClosePlayerLocked();
+  }
+  m_bFeedStop = true;
+  if (!m_bEndNoticeSent.exchange(true)) Notify("playbackFileEnd", m_strEndTime, 0, 0);
+}
