@@ -13,6 +13,7 @@ using namespace platform::display;
 namespace {
 
 const std::string kLive = "codec=h264&width=640&height=360&fps=25";
+const std::string kPlayback = kLive + "&mode=playback";
 
 bool CentreIsRed(const HeadlessFrame& f) {
   const std::uint8_t* p = &f.bgra[(static_cast<size_t>(f.height / 2) * f.width + f.width / 2) * 4];
@@ -28,7 +29,7 @@ const DrawCall* FindCall(const HeadlessFrame& f, DrawCall::Kind kind, const std:
 class PaneEventsTest : public PlayFixture {
  protected:
   void StartLive(int pane, int channel) {
-    ASSERT_EQ(Execute(StartText("startPlay", Url("live", kLive), pane, channel, "s")).ErrorCode(), 0);
+    ASSERT_EQ(Execute(StartText("startPlay", Url(kLive), pane, channel, "s")).ErrorCode(), 0);
     ASSERT_TRUE(WaitFrame(pane, RedBlockInPlace));
   }
   std::string Pane0(const std::string& cmd, const std::string& more = "") {
@@ -98,17 +99,11 @@ TEST_F(PaneEventsTest, LockLayoutPaintAndNewWindowsReachTheChannels) {
   StartLive(0, 1);
   const long now = static_cast<long>(std::time(nullptr));
   const std::string range = R"(,"startTime":")" + std::to_string(now - 600) + R"(","endTime":")" + std::to_string(now) + "\"";
-  ASSERT_EQ(Execute(StartText("startPlayBack", Url("playback", kLive), 2, 3, "p", range)).ErrorCode(), 0);
+  ASSERT_EQ(Execute(StartText("startPlayBack", Url(kPlayback), 2, 3, "p", range)).ErrorCode(), 0);
   ASSERT_TRUE(WaitFrame(2, RedBlockInPlace));
   WindowId container = Group().Container();
   EXPECT_NE(m_router.GetPlayerHandle(container, 0), 0);
   EXPECT_EQ(m_router.GetPlayerHandle(container, 5), 0);
-
-  // A locked desktop suspends the pictures; unlocking brings them back.
-  m_display.InjectSessionLock(true);
-  EXPECT_TRUE(Holds(0));
-  m_display.InjectSessionLock(false);
-  EXPECT_TRUE(WaitPresented(0, 5));
 
   // One pane: the playback in pane 2 holds; four again: it goes on.
   ASSERT_EQ(Execute(R"({"cmd":"arrangeWnd","data":{"arrangeType":1}})").ErrorCode(), 0);
@@ -131,6 +126,12 @@ TEST_F(PaneEventsTest, LockLayoutPaintAndNewWindowsReachTheChannels) {
   m_display.Flush(Group().Container());
   EXPECT_TRUE(WaitFrame(0, RedBlockInPlace));
   EXPECT_TRUE(WaitFrame(2, RedBlockInPlace));
+
+  // A locked desktop suspends the pictures; unlocking brings them back.
+  m_display.InjectSessionLock(true);
+  EXPECT_TRUE(Holds(0));
+  m_display.InjectSessionLock(false);
+  EXPECT_TRUE(WaitPresented(0, 5));
 }
 
 }  // namespace

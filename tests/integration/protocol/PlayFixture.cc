@@ -48,8 +48,8 @@ void PlayFixture::CreateGroup(int panes, int width, int height) {
   m_display.Flush(Group().Container());
 }
 
-std::string PlayFixture::Url(const std::string& mode, const std::string& query) const {
-  return "ws://127.0.0.1:" + std::to_string(m_source.Port()) + "/" + mode + "?" + query;
+std::string PlayFixture::Url(const std::string& query) const {
+  return "ws://127.0.0.1:" + std::to_string(m_source.Port()) + "/camera?" + query;
 }
 
 std::string PlayFixture::StartText(const std::string& cmd, const std::string& url, int pane, int channel,

@@ -99,7 +99,7 @@ class PlayFixture : public ::testing::Test {
   void CreateGroup(int panes, int width = 640, int height = 480);
   CPlayWnd& Group() { return *m_session->m_pWnd; }
   // The source's URL with `query`.
-  std::string Url(const std::string& mode, const std::string& query) const;
+  std::string Url(const std::string& query) const;
   // startPlay / startPlayBack text of camera `channel` into `pane`.
   std::string StartText(const std::string& cmd, const std::string& url, int pane, int channel,
                         const std::string& sessionID, const std::string& moreData = "") const;

@@ -12,6 +12,7 @@ using namespace platform::display;
 namespace {
 
 const std::string kLive = "codec=h264&width=640&height=360&fps=25";
+const std::string kPlayback = kLive + "&mode=playback";
 
 class StreamPlayTest : public PlayFixture {
  protected:
@@ -44,8 +45,8 @@ class StreamPlayTest : public PlayFixture {
 
 TEST_F(StreamPlayTest, PanesShowTheSourcePictureAtTheirOwnSize) {
   CreateGroup(4);
-  EXPECT_EQ(Execute(StartText("startPlay", Url("live", kLive), 0, 1, "a")).ErrorCode(), 0);
-  EXPECT_EQ(Execute(MultiPlay("startMultiPlay", Url("live", kLive), {{1, 2}, {2, 3}, {3, 4}})).ErrorCode(), 0);
+  EXPECT_EQ(Execute(StartText("startPlay", Url(kLive), 0, 1, "a")).ErrorCode(), 0);
+  EXPECT_EQ(Execute(MultiPlay("startMultiPlay", Url(kLive), {{1, 2}, {2, 3}, {3, 4}})).ErrorCode(), 0);
   EXPECT_EQ(Panes(), (std::vector<int>{0, 1, 2, 3}));
   for (int pane = 0; pane < 4; ++pane) EXPECT_TRUE(ShowsSourcePicture(pane)) << "pane " << pane;
   EXPECT_TRUE(m_source.WaitEvent({"\"request\"", R"(\"channel\":1,\"sessionID\":\"a\")"}));
@@ -59,15 +60,15 @@ TEST_F(StreamPlayTest, PanesShowTheSourcePictureAtTheirOwnSize) {
 
 TEST_F(StreamPlayTest, StartingACameraAgainReplacesItsStreamInItsOwnPane) {
   CreateGroup(4);
-  ASSERT_EQ(Execute(StartText("startPlay", Url("live", kLive), 1, 2, "first")).ErrorCode(), 0);
+  ASSERT_EQ(Execute(StartText("startPlay", Url(kLive), 1, 2, "first")).ErrorCode(), 0);
   ASSERT_TRUE(ShowsSourcePicture(1));
-  PlayChannel* first = ChannelOfPane(*m_session, 1);
+  const std::string firstKey = ChannelOfPane(*m_session, 1)->ChannelKey();
 
   // Camera 2 asked into pane 3 comes back into pane 1; its old stream hears the new session id.
-  Reply replaced = Execute(StartText("startPlay", Url("live", kLive), 3, 2, "sec\\\"ond"));
+  Reply replaced = Execute(StartText("startPlay", Url(kLive), 3, 2, "sec\\\"ond"));
   EXPECT_EQ(replaced.ErrorCode(), 0);
   EXPECT_EQ(Panes(), (std::vector<int>{1}));
-  EXPECT_NE(ChannelOfPane(*m_session, 1), first);
+  EXPECT_NE(ChannelOfPane(*m_session, 1)->ChannelKey(), firstKey);
   EXPECT_EQ(ChannelOfPane(*m_session, 1)->CameraChannel(), 2);
   EXPECT_TRUE(m_source.WaitEvent({"\"text\"", R"({\"action\":\"stop\",\"data\":{\"sessionID\":\"sec\\\"ond\"}})"}));
   EXPECT_TRUE(m_source.WaitEvent({"\"request\"", R"(\"sessionID\":\"sec\\\"ond\")"}));
@@ -75,28 +76,28 @@ TEST_F(StreamPlayTest, StartingACameraAgainReplacesItsStreamInItsOwnPane) {
   EXPECT_FALSE(m_display.LastFrame(Group().Pane(3)));
 
   // The playback reply names the pane.
-  Reply playback = Execute(StartText("startPlayBack", Url("playback", kLive), 2, 7, "p"));
+  Reply playback = Execute(StartText("startPlayBack", Url(kPlayback), 2, 7, "p"));
   EXPECT_EQ(playback.ErrorCode(), 0);
   EXPECT_EQ(playback.Int("wndIndex"), 2);
 }
 
 TEST_F(StreamPlayTest, APaneThatPlaysIsLeftAlone) {
   CreateGroup(4);
-  ASSERT_EQ(Execute(StartText("startPlay", Url("live", kLive), 1, 1, "a")).ErrorCode(), 0);
+  ASSERT_EQ(Execute(StartText("startPlay", Url(kLive), 1, 1, "a")).ErrorCode(), 0);
   ASSERT_TRUE(ShowsSourcePicture(1));
   PlayChannel* playing = ChannelOfPane(*m_session, 1);
 
   const std::string line = "---------- Window is playing ----------";
-  EXPECT_EQ(Execute(StartText("startPlayBack", Url("playback", kLive), 1, 5, "b")).ErrorCode(), -1);
-  EXPECT_EQ(Execute(StartText("startPlay", Url("live", kLive), 1, 6, "c")).ErrorCode(), -1);
+  EXPECT_EQ(Execute(StartText("startPlayBack", Url(kPlayback), 1, 5, "b")).ErrorCode(), -1);
+  EXPECT_EQ(Execute(StartText("startPlay", Url(kLive), 1, 6, "c")).ErrorCode(), -1);
   EXPECT_EQ(m_inbox.LogCount(line), 2);
   // Multi-play skips the playing pane, starts the others and answers with the last item's result.
-  EXPECT_EQ(Execute(MultiPlay("startMultiPlay", Url("live", kLive), {{2, 8}, {1, 9}})).ErrorCode(), -1);
-  EXPECT_EQ(Execute(MultiPlay("startMultiPlayBack", Url("playback", kLive), {{1, 9}, {3, 10}})).ErrorCode(), 0);
+  EXPECT_EQ(Execute(MultiPlay("startMultiPlay", Url(kLive), {{2, 8}, {1, 9}})).ErrorCode(), -1);
+  EXPECT_EQ(Execute(MultiPlay("startMultiPlayBack", Url(kPlayback), {{1, 9}, {3, 10}})).ErrorCode(), 0);
   EXPECT_EQ(m_inbox.LogCount(line), 4);
   // Panes the group does not have start nothing.
-  EXPECT_EQ(Execute(StartText("startPlay", Url("live", kLive), 64, 11, "d")).ErrorCode(), -1);
-  EXPECT_EQ(Execute(StartText("startPlay", Url("live", kLive), -3, 12, "e")).ErrorCode(), -1);
+  EXPECT_EQ(Execute(StartText("startPlay", Url(kLive), 64, 11, "d")).ErrorCode(), -1);
+  EXPECT_EQ(Execute(StartText("startPlay", Url(kLive), -3, 12, "e")).ErrorCode(), -1);
 
   EXPECT_EQ(Panes(), (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(ChannelOfPane(*m_session, 1), playing);
@@ -107,7 +108,7 @@ TEST_F(StreamPlayTest, APaneThatPlaysIsLeftAlone) {
 TEST_F(StreamPlayTest, StopOneByCameraOrPaneAndAllLeavesTalkAndDownload) {
   CreateGroup(4);
   for (int pane = 0; pane < 4; ++pane)
-    ASSERT_EQ(Execute(StartText("startPlay", Url("live", kLive), pane, 20 + pane, "s")).ErrorCode(), 0);
+    ASSERT_EQ(Execute(StartText("startPlay", Url(kLive), pane, 20 + pane, "s")).ErrorCode(), 0);
   for (int pane = 0; pane < 4; ++pane) ASSERT_TRUE(ShowsSourcePicture(pane));
   m_session->m_pTalk = std::make_unique<PlayChannel>();
   PlayChannel* talkChannel = m_session->m_pTalk.get();
@@ -134,7 +135,7 @@ TEST_F(StreamPlayTest, PlaybackPausesResumesSeeksAndChangesSpeed) {
   const long now = static_cast<long>(std::time(nullptr));
   const long start = now - 600, end = now - 300;
   const std::string range = R"(,"startTime":")" + std::to_string(start) + R"(","endTime":")" + std::to_string(end) + "\"";
-  ASSERT_EQ(Execute(StartText("startPlayBack", Url("playback", kLive), 2, 3, "p", range)).ErrorCode(), 0);
+  ASSERT_EQ(Execute(StartText("startPlayBack", Url(kPlayback), 2, 3, "p", range)).ErrorCode(), 0);
   ASSERT_TRUE(ShowsSourcePicture(2));
   const std::string pane2 = R"("wndIndex":2)";
   auto command = [&](const std::string& cmd, const std::string& requestJson) {
@@ -188,7 +189,7 @@ TEST_F(StreamPlayTest, PlaybackPausesResumesSeeksAndChangesSpeed) {
 TEST_F(StreamPlayTest, OpenSoundWaitsForThePlayerWithoutHoldingOtherCommands) {
   CreateGroup(4);
   // A source that never sends media: the pane never gets a player.
-  ASSERT_EQ(Execute(StartText("startPlay", Url("live", "code=4004"), 0, 1, "a")).ErrorCode(), 0);
+  ASSERT_EQ(Execute(StartText("startPlay", Url("code=4004"), 0, 1, "a")).ErrorCode(), 0);
   auto started = std::chrono::steady_clock::now();
   Reply later = Execute(R"({"cmd":"openSound","sequence":"snd","data":{"wndIndex":0}})");
   EXPECT_TRUE(later.json.IsNull());  // no answer yet
@@ -199,7 +200,7 @@ TEST_F(StreamPlayTest, OpenSoundWaitsForThePlayerWithoutHoldingOtherCommands) {
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1800));
 
   // A pane that plays (with sound from the source) gets its sound, at once or within the retries.
-  ASSERT_EQ(Execute(StartText("startPlay", Url("live", kLive + "&audio=g711a"), 1, 2, "b")).ErrorCode(), 0);
+  ASSERT_EQ(Execute(StartText("startPlay", Url(kLive + "&audio=g711a"), 1, 2, "b")).ErrorCode(), 0);
   Reply now = Execute(R"({"cmd":"openSound","sequence":"snd2","data":{"wndIndex":1}})");
   if (now.json.IsNull()) {
     answer = m_inbox.Wait({R"("cmd":"openSound")", R"("sequence":"snd2")"}, std::chrono::seconds(10));
@@ -218,13 +219,19 @@ TEST_F(StreamPlayTest, TheSessionEndsInTheMiddleOfEverything) {
   CreateGroup(4);
   const long now = static_cast<long>(std::time(nullptr));
   const std::string range = R"(,"startTime":")" + std::to_string(now - 600) + R"(","endTime":")" + std::to_string(now) + "\"";
-  Execute(StartText("startPlay", Url("live", kLive), 0, 1, "a"));
-  Execute(StartText("startPlayBack", Url("playback", kLive), 1, 2, "b", range));
-  Execute(StartText("startPlayBack", Url("playback", kLive), 2, 3, "c", range));
-  Execute(StartText("startPlay", Url("live", "code=4004"), 3, 4, "d"));
+  Execute(StartText("startPlay", Url(kLive), 0, 1, "a"));
+  Execute(StartText("startPlayBack", Url(kPlayback), 1, 2, "b", range));
+  Execute(StartText("startPlayBack", Url(kPlayback), 2, 3, "c", range));
+  Execute(StartText("startPlay", Url("code=4004"), 3, 4, "d"));
   ASSERT_TRUE(ShowsSourcePicture(1));
-  // A paused playback whose queue fills, a sound retry pending, a seek in flight.
-  Execute(R"({"cmd":"pausePlayBack","data":{"wndIndex":1,"requestJson":{"action":"pause"}}})");
+  // A paused playback whose source is not told, so packets pile up; a sound retry pending; a seek
+  // in flight.
+  Execute(R"({"cmd":"pausePlayBack","data":{"wndIndex":1,"requestJson":{"action":"unheard"}}})");
+  ASSERT_TRUE(WaitUntil([&] {
+    int before = PresentCount(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return PresentCount(1) == before;
+  }));
   Execute(R"({"cmd":"openSound","data":{"wndIndex":3}})");
   Execute(R"({"cmd":"seekPlayBack","data":{"wndIndex":2,"requestJson":{"action":"seek","data":{"seekTime":")" +
           std::to_string(now - 100) + R"("}}}})");
