@@ -275,7 +275,7 @@ TEST_F(StreamPlayTest, TheSessionEndsInTheMiddleOfEverything) {
   m_session = nullptr;
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   // Every connection to the source closed.
-  EXPECT_TRUE(WaitUntil([&] { return m_source.Count({"\"close\""}) >= 4; }));
+  EXPECT_TRUE(m_source.WaitEvent({"\"close\""}, 4));
 }
 
 }  // namespace
