@@ -1,12 +1,26 @@
-// The demo page: lays the service's pane grid over #video and plays the demo camera source.
+// The demo page: lays the service's pane grid over #video and plays four cameras of the demo
+// source (nimbrel-source) in its four panes. The source is ws://<this host>:9100 unless the page's
+// address names another with ?source=ws://host:port.
 (async () => {
   const status = document.getElementById('status');
   const events = document.getElementById('events');
   const video = document.getElementById('video');
+  const source = document.getElementById('source');
+  const query = new URLSearchParams(location.search);
+  source.value = query.get('source') || 'ws://' + (location.hostname || '127.0.0.1') + ':9100';
   let selected = 0;
   const log = (text) => {
     events.textContent = text + '\n' + events.textContent.slice(0, 4000);
   };
+
+  // One camera per pane: the source's codecs side by side.
+  const cameras = [
+    { channel: 1, query: 'codec=h264&width=640&height=360&fps=25' },
+    { channel: 2, query: 'codec=h265&width=640&height=360&fps=25' },
+    { channel: 3, query: 'codec=mjpeg&width=640&height=360&fps=15' },
+    { channel: 4, query: 'codec=h264&width=640&height=360&fps=10' },
+  ];
+  const videoCoders = { h264: 96, h265: 150, mjpeg: 26 };
 
   let svc;
   try {
@@ -33,6 +47,28 @@
   }
   await svc.command('arrangeWnd', { arrangeType: 4 });
 
+  // Starts camera `channel` from `url` in `pane`; the service answers -1 when the pane plays.
+  const play = (url, pane, channel) => {
+    const q = new URL(url.replace(/^ws/, 'http')).searchParams;
+    return svc.command('startPlay', {
+      url,
+      wndIndex: pane,
+      requestJson: { action: 'play', data: { channel, sessionID: 'demo-' + channel } },
+      playParam: {
+        videoCoder: videoCoders[q.get('codec') || 'h264'] || 96, audioCoder: 0,
+        frameRate: Number(q.get('fps') || 25), bitRate: 0,
+        width: Number(q.get('width') || 640), height: Number(q.get('height') || 360),
+      },
+    });
+  };
+  const playAll = async () => {
+    const replies = await Promise.all(cameras.map((c, pane) => play(source.value + '/live?' + c.query, pane, c.channel)));
+    const failed = replies.filter((r) => r.data.errorCode !== 0).length;
+    status.textContent = failed ? failed + ' of 4 cameras did not start (is nimbrel-source running?)'
+      : 'playing 4 cameras from ' + source.value;
+  };
+  await playAll();
+
   const layouts = document.getElementById('layouts');
   for (const n of [1, 4, 9, 16, 25, 36, 64]) {
     const b = document.createElement('button');
@@ -45,20 +81,11 @@
   window.addEventListener('resize', follow);
   window.addEventListener('scroll', follow);
 
-  document.getElementById('play').onclick = () => {
-    const url = document.getElementById('source').value;
-    const q = new URL(url.replace(/^ws/, 'http')).searchParams;
-    svc.command('startPlay', {
-      url,
-      wndIndex: selected,
-      requestJson: { data: { channel: selected, sessionID: 'demo' } },
-      playParam: {
-        videoCoder: 96, audioCoder: 0, frameRate: Number(q.get('fps') || 25), bitRate: 0,
-        width: Number(q.get('width') || 640), height: Number(q.get('height') || 360),
-      },
-    });
-  };
-  document.getElementById('stop').onclick = () =>
-    svc.command('stopPlay', { channel: selected, requestJson: {} });
+  document.getElementById('playAll').onclick = playAll;
+  // A camera of its own in the selected pane: channel 10 + pane.
+  document.getElementById('play').onclick = () =>
+    play(source.value + '/live?' + cameras[0].query, selected, 10 + selected);
+  document.getElementById('stop').onclick = () => svc.command('stopPlayBack', { wndIndex: selected, requestJson: {} });
+  document.getElementById('stopAll').onclick = () => svc.command('stopPlay', { channel: -1, requestJson: {} });
   document.getElementById('fullscreen').onclick = () => svc.command('fullScreen', {});
 })();

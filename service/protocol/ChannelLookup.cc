@@ -1,6 +1,9 @@
 #include "service/protocol/ChannelLookup.h"
 
+#include <mutex>
+
 #include "service/media/PlayChannel.h"
+#include "service/windows/CPlayWnd.h"
 
 PlayChannel* ChannelOfPane(const CSession& session, int pane) {
   auto it = session.m_channels.find(pane);
@@ -17,4 +20,39 @@ PlayChannel* ChannelOfCamera(const CSession& session, int channel) {
 int CameraChannelOfPane(const CSession& session, int pane) {
   PlayChannel* channel = ChannelOfPane(session, pane);
   return channel ? channel->CameraChannel() : -1;
+}
+
+void GivePaneSizes(CPlayWnd& group, const CSession& session) {
+  for (const auto& entry : session.m_channels) {
+    // Computed from the group's size now; the panes themselves are placed at the next paint.
+    layout::PaneSize size = group.GetPaneSize(entry.first);
+    entry.second->SetPaneWidth(size.width);
+    entry.second->SetPaneHeight(size.height);
+  }
+}
+
+void PutChannel(SessionTable& sessions, CSession& session, int pane, ChannelPtr channel) {
+  std::lock_guard<std::mutex> lock(sessions.m_sessionsMutex);
+  session.m_channels[pane] = std::move(channel);
+}
+
+ChannelPtr TakeChannel(SessionTable& sessions, CSession& session, int pane) {
+  std::lock_guard<std::mutex> lock(sessions.m_sessionsMutex);
+  auto it = session.m_channels.find(pane);
+  if (it == session.m_channels.end()) return nullptr;
+  ChannelPtr channel = std::move(it->second);
+  session.m_channels.erase(it);
+  return channel;
+}
+
+std::vector<ChannelPtr> TakeAllChannels(SessionTable& sessions, CSession& session) {
+  std::lock_guard<std::mutex> lock(sessions.m_sessionsMutex);
+  std::vector<ChannelPtr> channels;
+  for (auto& entry : session.m_channels) channels.push_back(std::move(entry.second));
+  session.m_channels.clear();
+  return channels;
+}
+
+void StopAndDestroy(ChannelPtr channel, const std::string& message) {
+  if (channel) channel->StopStream(message);
 }

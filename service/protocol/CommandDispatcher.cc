@@ -31,6 +31,7 @@ std::string CommandDispatcher::ExecuteCommand(platform::net::SocketHandle socket
   if (const CommandHandler* handler = m_table.Find(request.cmd)) {
     CommandCall call{m_context, *session, request, reply, text};
     result = (*handler)(call);
+    if (call.replyLater) return {};
   }
   reply.errorCode = result;
   reply.cmd = request.cmd;

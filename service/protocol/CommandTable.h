@@ -20,6 +20,8 @@ struct CommandCall {
   const CommandRequest& request;
   CommandReply& reply;
   const std::string& text;
+  // Set by a handler that answers later itself, through the connection writer.
+  bool replyLater = false;
 };
 
 // Returns the command's result, sent to the page as errorCode.

@@ -85,9 +85,10 @@ void RegisterWindowCommands(CommandTable& table) {
   });
   WithGroup(table, "moveWnd", [](CommandCall& call, CPlayWnd& group) {
     const CommandRequest& q = call.request;
-    // The play channels take their pane's new size (PaneWidth/PaneHeight) here once they keep one.
-    return group.MoveTo(q.left.value_or(0), q.top.value_or(0), q.width.value_or(0), q.height.value_or(0),
-                        q.bodyHeight);
+    int result = group.MoveTo(q.left.value_or(0), q.top.value_or(0), q.width.value_or(0), q.height.value_or(0),
+                              q.bodyHeight);
+    GivePaneSizes(group, call.session);
+    return result;
   });
   WithGroup(table, "updateWebWnd", [](CommandCall&, CPlayWnd& group) { return group.Reattach(); });
   WithGroup(table, "fullScreen", [](CommandCall&, CPlayWnd& group) { return group.FullScreen(false); });

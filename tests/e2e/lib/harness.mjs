@@ -88,6 +88,29 @@ export async function startService(dir, port, display) {
   return { proc, log, stop: () => proc.kill('SIGKILL') };
 }
 
+// nimbrel-source of the run directory on a free port; its event lines are kept in `events`.
+export async function startSource() {
+  const proc = spawn(path.join(RUN_DIR, 'nimbrel-source'), ['--port', '0'], { stdio: ['ignore', 'pipe', 'ignore'] });
+  const events = [];
+  let rest = '';
+  proc.stdout.on('data', (d) => {
+    const lines = (rest + String(d)).split('\n');
+    rest = lines.pop();
+    for (const line of lines) {
+      try {
+        events.push(JSON.parse(line));
+      } catch (err) {
+        // not an event line
+      }
+    }
+  });
+  const listening = await waitFor('the source to listen', () => {
+    if (proc.exitCode !== null) throw new Error('nimbrel-source ended');
+    return events.find((e) => e.event === 'listening');
+  }, 15000);
+  return { proc, events, port: listening.port, stop: () => proc.kill() };
+}
+
 export async function launchBrowser(display, url) {
   const browser = await chromium.launch({
     executablePath: '/usr/bin/chromium',
@@ -142,6 +165,20 @@ export function bbox(img, pred, area = { x: 0, y: 0, w: img.width, h: img.height
     }
   }
   return count ? { x: x0, y: y0, w: x1 - x0 + 1, h: y1 - y0 + 1, count } : null;
+}
+
+// The share of pixels of `area` that differ between two screenshots by more than `threshold` in
+// any channel.
+export function changedShare(a, b, area, threshold = 24) {
+  let changed = 0, total = 0;
+  for (let y = area.y; y < area.y + area.h; y++) {
+    for (let x = area.x; x < area.x + area.w; x++) {
+      const p = pixel(a, x, y), q = pixel(b, x, y);
+      total++;
+      if (Math.abs(p[0] - q[0]) > threshold || Math.abs(p[1] - q[1]) > threshold || Math.abs(p[2] - q[2]) > threshold) changed++;
+    }
+  }
+  return total ? changed / total : 0;
 }
 
 export const isGreen = ([r, g, b]) => r < 40 && g > 215 && b < 40;
