@@ -9,6 +9,7 @@
 #include "common/TextConv.h"
 #include "platform/system/Shell.h"
 #include "tests/support/ChildTest.h"
+#include "tests/support/OpenedFolders.h"
 #include "tests/support/TempFolder.h"
 
 using namespace channeltest;
@@ -56,28 +57,6 @@ bool WaitRecorded(const std::string& path, int frames) {
   }
   return true;
 }
-
-// Folders the channel asked the desktop to open.
-class OpenedFolders {
- public:
-  OpenedFolders() {
-    platform::system::SetShellHooks({[this](const std::string& path) {
-                                       std::lock_guard<std::mutex> lock(m_mutex);
-                                       m_paths.push_back(path);
-                                       return true;
-                                     },
-                                     nullptr});
-  }
-  ~OpenedFolders() { platform::system::SetShellHooks({}); }
-  std::vector<std::string> Take() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return std::move(m_paths);
-  }
-
- private:
-  std::mutex m_mutex;
-  std::vector<std::string> m_paths;
-};
 
 class ChannelFilesTest : public ChannelTest {
  protected:
