@@ -19,6 +19,9 @@ namespace {
 constexpr std::size_t kMaxRequestBytes = 16u << 20;
 constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr std::size_t kReadPerPass = 1u << 20;  // then the others get their turn
+// Frames are read in smaller turns: each becomes a command that the server thread may wait to
+// hand over, and a flooding page must not hold a pass (and others' replies) for long.
+constexpr std::size_t kFrameBytesPerPass = 64 * 1024;
 // After an answer, what the peer still sends is read and dropped this long, so that closing with
 // unread bytes does not reset the connection before the peer has read the answer.
 constexpr std::uint64_t kDrainMs = 2000;
@@ -135,17 +138,17 @@ bool WsServer::ReadRequest(Connection& c) {
 
 bool WsServer::ReadFrames(Connection& c) {
   c.readAgain = false;
-  std::uint8_t buffer[kReadChunk];
+  std::uint8_t buffer[kFrameBytesPerPass];
   std::size_t total = 0;
-  while (total < kReadPerPass) {
+  while (total < kFrameBytesPerPass) {
     std::size_t got = 0;
-    ReadStatus status = ReadSome(c, buffer, sizeof buffer, got);
+    ReadStatus status = ReadSome(c, buffer, kFrameBytesPerPass - total, got);
     if (status == ReadStatus::kClosed) return false;
     if (status == ReadStatus::kWouldBlock) break;
     total += got;
     if (!FeedFrames(c, buffer, got)) return false;
   }
-  c.readAgain = total >= kReadPerPass;
+  c.readAgain = total >= kFrameBytesPerPass;
   return true;
 }
 

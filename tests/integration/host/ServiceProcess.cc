@@ -81,9 +81,9 @@ ServiceProcess::~ServiceProcess() {
   fs::remove_all(m_dir, ec);
 }
 
-bool ServiceProcess::Start() {
-  std::string command = "cd '" + m_dir + "' && export PATH=\"$PWD/bin:$PATH\" DISPLAY=:97 && "
-                        "{ ./nimbrelsvc 2>&1 & echo PID:$!; wait $!; echo EXIT:$?; }";
+bool ServiceProcess::Start(const std::string& shellSetup) {
+  std::string command = "cd '" + m_dir + "' && export PATH=\"$PWD/bin:$PATH\" DISPLAY=:97 && { " + shellSetup +
+                        " ./nimbrelsvc 2>&1 & echo PID:$!; wait $!; echo EXIT:$?; }";
   m_pipe = popen(command.c_str(), "r");
   if (!m_pipe) return false;
   m_reader = std::thread([this] { ReadOutput(); });

@@ -17,8 +17,9 @@ class ServiceProcess {
   int Port() const { return m_port; }
   void WriteConfig(const std::string& portText);
 
-  // Starts the service; true once it logged that both listener pairs are up.
-  bool Start();
+  // Starts the service; true once it logged that both listener pairs are up. `shellSetup` runs in
+  // the starting shell first (for example "ulimit -n 64;").
+  bool Start(const std::string& shellSetup = "");
   // Waits for an output line containing `text`; false at `timeoutMs` or when the process ended
   // without it.
   bool WaitForLine(const std::string& text, int timeoutMs = 10000);
