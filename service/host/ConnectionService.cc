@@ -52,6 +52,9 @@ void WsServer::Service(const std::shared_ptr<Connection>& connection) {
 
 bool WsServer::ServiceConnection(Connection& c) {
   if (c.broken) return false;
+  // Written before the deadlines are looked at: a busy loop, not the peer, may have held the
+  // queue since it filled.
+  if (FlushOutgoing(c, NowMs()) == FlushStatus::kFailed) return false;
   std::uint64_t now = NowMs();
   if (now >= c.NextDeadlineMs()) {
     if (c.outgoing.StalledSinceMs() != 0 && now >= c.outgoing.StalledSinceMs() + kStalledWriteMs) {

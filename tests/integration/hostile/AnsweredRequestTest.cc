@@ -61,6 +61,7 @@ TEST(AnsweredRequest, ClosesOnceTheAnswerIsOut) {
   // The service went on through all of them.
   EXPECT_TRUE(Answers(service.Port(), false));
   EXPECT_TRUE(Answers(service.Port() + 1, true));
+  EXPECT_EQ(service.StopAndTakeSanitizerReport(), "");
 }
 
 }  // namespace

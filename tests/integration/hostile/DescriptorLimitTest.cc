@@ -38,6 +38,7 @@ TEST(DescriptorLimit, BacksOffAndServesAgain) {
   for (platform::net::SocketHandle s : held) platform::net::CloseSocket(s);
   EXPECT_TRUE(Answers(service.Port(), false));
   EXPECT_TRUE(Answers(service.Port() + 1, true));
+  EXPECT_EQ(service.StopAndTakeSanitizerReport(), "");
 }
 
 }  // namespace

@@ -45,6 +45,8 @@ TEST(Restart, SamePortsAtOnceAfterKill) {
   EXPECT_TRUE(Answers(start + 2, false));
   EXPECT_TRUE(Answers(start + 3, true));
   EXPECT_TRUE(Answers(start, false));
+  EXPECT_EQ(third.StopAndTakeSanitizerReport(), "");
+  EXPECT_EQ(second.StopAndTakeSanitizerReport(), "");
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ TEST(SlowReader, PagesThatNeverReadDelayNoOtherPage) {
   ServiceProcess service;
   ASSERT_TRUE(service.Start());
   std::filesystem::create_directories(service.Dir() + "/web");
-  std::ofstream(service.Dir() + "/web/large.js", std::ios::binary) << std::string(16 << 20, 'j');
+  // Far more than the socket buffers of a peer that does not read hold.
+  std::ofstream(service.Dir() + "/web/large.js", std::ios::binary) << std::string(8 << 20, 'j');
 
   std::unique_ptr<WsClient> page = OpenPage(service.Port(), false);
   ASSERT_TRUE(page);
@@ -56,7 +57,7 @@ TEST(SlowReader, PagesThatNeverReadDelayNoOtherPage) {
   std::vector<std::unique_ptr<WsClient>> getters;
   for (int i = 0; i < 6; ++i) {
     getters.push_back(std::make_unique<WsClient>());
-    ASSERT_TRUE(getters.back()->Connect(Family::kIPv4, service.Port(), false));
+    ASSERT_TRUE(getters.back()->Connect(Family::kIPv4, service.Port(), false, 60000));
     ASSERT_TRUE(getters.back()->SendRaw("GET /web/large.js HTTP/1.1\r\n\r\n"));
   }
   // Reading the file six times is work of its own; what is measured starts once it is done. Past
@@ -71,9 +72,11 @@ TEST(SlowReader, PagesThatNeverReadDelayNoOtherPage) {
     trips.push_back(ms);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));  // pacing, not waiting
   }
+  stop = true;
   EXPECT_GE(closedByService, 6);
-  // Queued replies passed the bound, and the file answers stayed unread.
-  EXPECT_TRUE(service.WaitForLine("outgoing queue passed", 0));
+  // Queued replies passed the bound (a slow sanitizer build may take the stall first), and the
+  // file answers stayed unread.
+  EXPECT_TRUE(kSanitized || service.WaitForLine("outgoing queue passed", 0));
   EXPECT_TRUE(service.WaitForLine("did not take what it was sent", 15000));
   std::sort(trips.begin(), trips.end());
   double p95 = trips[trips.size() * 95 / 100];
@@ -81,8 +84,9 @@ TEST(SlowReader, PagesThatNeverReadDelayNoOtherPage) {
               p95, trips.back());
   // A writer that waited for these readers would hold others for seconds; the 95th percentile
   // leaves room for a shared, busy machine's scheduling.
-  EXPECT_LT(p95, 50.0);
-  EXPECT_LT(trips.back(), 1000.0);
+  EXPECT_LT(p95, kSanitized ? 1000.0 : 50.0);
+  EXPECT_LT(trips.back(), kSanitized ? 2500.0 : 1000.0);
+  EXPECT_EQ(service.StopAndTakeSanitizerReport(), "");
 }
 
 }  // namespace
