@@ -128,3 +128,15 @@ void EndStream(Connection& c) {
   }
   platform::net::ShutdownWrite(c.socket);
 }
+
+bool DiscardInput(Connection& c, std::size_t limit) {
+  // Plain reads: after the TLS close alert nothing of the stream matters any more.
+  char buffer[16 * 1024];
+  for (std::size_t total = 0; total < limit;) {
+    platform::net::IoResult r = platform::net::Recv(c.socket, buffer, sizeof buffer);
+    if (r.status == IoStatus::kWouldBlock) return true;
+    if (r.status != IoStatus::kOk) return false;
+    total += r.bytes;
+  }
+  return true;
+}

@@ -71,3 +71,6 @@ FlushStatus FlushOutgoing(Connection& connection, std::uint64_t nowMs);
 
 // Ends the stream after the last answer byte: TLS close, then TCP end of stream. Server thread.
 void EndStream(Connection& connection);
+// Reads and drops up to `limit` bytes of what the peer still sends; false once it has closed.
+// Server thread.
+bool DiscardInput(Connection& connection, std::size_t limit);

@@ -76,17 +76,9 @@ bool WsServer::ServiceConnection(Connection& c) {
     case Stage::kFrames:
       ok = ReadFrames(c);
       break;
-    case Stage::kDraining: {
-      // Plain reads: after the TLS close alert nothing of the stream matters any more.
-      std::uint8_t buffer[kReadChunk];
-      for (std::size_t total = 0; total < kReadPerPass;) {
-        platform::net::IoResult r = platform::net::Recv(c.socket, buffer, sizeof buffer);
-        if (r.status == platform::net::IoStatus::kWouldBlock) break;
-        if (r.status != platform::net::IoStatus::kOk) return false;
-        total += r.bytes;
-      }
+    case Stage::kDraining:
+      ok = DiscardInput(c, kReadPerPass);
       break;
-    }
     default:
       break;
   }

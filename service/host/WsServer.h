@@ -45,7 +45,8 @@ class WsServer : public IConnectionWriter {
   void Stop();
   // Called every 2 s on the timer thread once serving starts (the resource guard's place).
   void SetResourceCheck(std::function<void()> check) { m_resourceCheck = std::move(check); }
-  // Any thread; false when the connection has closed (nothing is written then).
+  // Any thread: queues one text frame for the loop to write and returns at once. false when the
+  // connection has closed or its queue passed its bound (nothing is queued then).
   bool SendText(CSession& session, const std::string& text) override;
 
   int InitServer();
