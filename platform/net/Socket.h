@@ -13,12 +13,18 @@ constexpr SocketHandle kInvalidSocket = -1;
 
 enum class Family { kIPv4, kIPv6 };
 
-// Once per process before any socket call; harmless to repeat.
+// Once per process before any socket call (it also reserves the descriptor DropPending uses);
+// harmless to repeat.
 bool NetStartup();
 void NetCleanup();
 
 SocketHandle CreateTcpSocket(Family family);
+// A socket for a loopback listener that may rebind a port whose old connections linger (TIME_WAIT
+// after a restart); a port that a live listener holds still refuses the bind.
+SocketHandle CreateListenerSocket(Family family);
 void CloseSocket(SocketHandle s);
+// Sends the end of the stream (FIN) while reading goes on.
+bool ShutdownWrite(SocketHandle s);
 
 // Binds to 127.0.0.1 or ::1 (IPv6-only) at `port` (0 lets the system choose).
 bool BindLoopback(SocketHandle s, Family family, int port);
@@ -27,6 +33,15 @@ int LocalPort(SocketHandle s);
 bool Listen(SocketHandle s, int backlog);
 // kInvalidSocket when nothing is pending or on error.
 SocketHandle Accept(SocketHandle listener);
+enum class AcceptStatus { kAccepted, kNonePending, kNoDescriptors, kFailed };
+struct AcceptResult {
+  AcceptStatus status;
+  SocketHandle socket;  // valid with kAccepted
+};
+AcceptResult AcceptPending(SocketHandle listener);
+// Out of descriptors: takes one pending connection off `listener` and closes it at once, through
+// a descriptor NetStartup keeps in reserve. false when there was nothing to take or no reserve.
+bool DropPending(SocketHandle listener);
 
 bool SetNonBlocking(SocketHandle s, bool on);
 bool SetNoDelay(SocketHandle s, bool on);

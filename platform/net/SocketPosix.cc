@@ -13,11 +13,19 @@
 
 #include <chrono>
 #include <cstring>
+#include <mutex>
 
 namespace platform::net {
 
 namespace {
 int Fd(SocketHandle s) { return static_cast<int>(s); }
+
+// One descriptor held back so that a pending connection can still be taken off a listener (and
+// closed) when the process has run out of descriptors.
+std::mutex g_reserveMutex;
+int g_reserve = -1;  // guarded by g_reserveMutex
+
+int OpenReserve() { return ::open("/dev/null", O_RDONLY | O_CLOEXEC); }
 
 bool WaitFor(SocketHandle s, bool write, int timeoutMs) {
   pollfd p{Fd(s), static_cast<short>(write ? POLLOUT : POLLIN), 0};
@@ -32,6 +40,8 @@ bool WaitFor(SocketHandle s, bool write, int timeoutMs) {
 bool NetStartup() {
   // A peer that vanishes must give an error from send, not end the process.
   ::signal(SIGPIPE, SIG_IGN);
+  std::lock_guard<std::mutex> lock(g_reserveMutex);
+  if (g_reserve < 0) g_reserve = OpenReserve();
   return true;
 }
 
@@ -42,9 +52,22 @@ SocketHandle CreateTcpSocket(Family family) {
   return fd < 0 ? kInvalidSocket : fd;
 }
 
+SocketHandle CreateListenerSocket(Family family) {
+  SocketHandle s = CreateTcpSocket(family);
+  // On Linux SO_REUSEADDR lets a bind pass TIME_WAIT connections (the accepted ones inherit the
+  // option, so the previous run's listener must have set it too) but never a live listener.
+  if (s != kInvalidSocket && !SetReuseAddress(s, true)) {
+    CloseSocket(s);
+    return kInvalidSocket;
+  }
+  return s;
+}
+
 void CloseSocket(SocketHandle s) {
   if (s >= 0) ::close(Fd(s));
 }
+
+bool ShutdownWrite(SocketHandle s) { return ::shutdown(Fd(s), SHUT_WR) == 0; }
 
 bool BindLoopback(SocketHandle s, Family family, int port) {
   if (port < 0 || port > 65535) return false;
@@ -75,12 +98,42 @@ int LocalPort(SocketHandle s) {
 
 bool Listen(SocketHandle s, int backlog) { return ::listen(Fd(s), backlog) == 0; }
 
-SocketHandle Accept(SocketHandle listener) {
+SocketHandle Accept(SocketHandle listener) { return AcceptPending(listener).socket; }
+
+AcceptResult AcceptPending(SocketHandle listener) {
   int fd;
   do {
     fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  return fd < 0 ? kInvalidSocket : fd;
+  if (fd >= 0) return {AcceptStatus::kAccepted, fd};
+  switch (errno) {
+    case EAGAIN:
+#if EAGAIN != EWOULDBLOCK
+    case EWOULDBLOCK:
+#endif
+    case ECONNABORTED:
+    case EPROTO:
+      return {AcceptStatus::kNonePending, kInvalidSocket};
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+      return {AcceptStatus::kNoDescriptors, kInvalidSocket};
+    default:
+      return {AcceptStatus::kFailed, kInvalidSocket};
+  }
+}
+
+bool DropPending(SocketHandle listener) {
+  std::lock_guard<std::mutex> lock(g_reserveMutex);
+  if (g_reserve < 0) g_reserve = OpenReserve();
+  if (g_reserve < 0) return false;
+  ::close(g_reserve);
+  int fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd >= 0) ::close(fd);
+  // Another thread may take the freed number meanwhile; the reserve is then made again later.
+  g_reserve = OpenReserve();
+  return fd >= 0;
 }
 
 bool SetNonBlocking(SocketHandle s, bool on) {

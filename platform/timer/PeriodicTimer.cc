@@ -2,10 +2,13 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "common/DebugLog.h"
 
 namespace platform::timer {
 
@@ -70,10 +73,21 @@ class TimerThread {
       auto cb = e.callback;
       m_running = id;
       lock.unlock();
-      cb();
+      Call(cb);
       lock.lock();
       m_running = 0;
       m_idle.notify_all();
+    }
+  }
+
+  // One callback's failure must not end the thread that every other timer runs on.
+  static void Call(const std::function<void()>& cb) {
+    try {
+      cb();
+    } catch (const std::exception& e) {
+      DebugLog("Timer callback failed: %s", e.what());
+    } catch (...) {
+      DebugLog("Timer callback failed.");
     }
   }
 

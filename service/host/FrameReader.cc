@@ -2,6 +2,10 @@
 
 #include "service/host/WsFrame.h"
 
+namespace {
+constexpr std::size_t kKeptCapacity = 4 * 1024;
+}  // namespace
+
 bool FrameReader::Feed(const std::uint8_t* data, std::size_t size, std::vector<std::string>& texts) {
   m_buffer.insert(m_buffer.end(), data, data + size);
   std::string text;
@@ -17,6 +21,7 @@ bool FrameReader::Feed(const std::uint8_t* data, std::size_t size, std::vector<s
   }
   if (m_start == m_buffer.size()) {
     m_buffer.clear();
+    if (m_buffer.capacity() > kKeptCapacity) m_buffer.shrink_to_fit();
     m_start = 0;
   } else if (m_start > 0) {
     m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start));

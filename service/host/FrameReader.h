@@ -18,6 +18,8 @@ class FrameReader {
   bool Feed(const std::uint8_t* data, std::size_t size, std::vector<std::string>& texts);
 
   std::size_t Buffered() const { return m_buffer.size() - m_start; }
+  // Memory the reader holds; a large buffer is given back once no frame is unfinished.
+  std::size_t Held() const { return m_buffer.capacity(); }
 
  private:
   std::size_t m_limit;

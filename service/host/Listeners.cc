@@ -28,7 +28,7 @@ int ServicePortStart() { return AtoiText(GetProfileString("Port", "ServicePortSt
 
 // The IPv6 twin on exactly `port`; a twin that cannot be had is closed and left absent.
 SocketHandle OpenIPv6Twin(WsServer& server, int port, const char* createFailedText) {
-  SocketHandle s = platform::net::CreateTcpSocket(Family::kIPv6);
+  SocketHandle s = platform::net::CreateListenerSocket(Family::kIPv6);
   if (s == kInvalidSocket) {
     DebugLog("%s", createFailedText);
     return kInvalidSocket;
@@ -65,7 +65,7 @@ int WsServer::BindLoopback(SocketHandle socket, int start, bool ipv6) {
 }
 
 int WsServer::OpenListenerPair(SocketHandle& ipv4, SocketHandle& ipv6, const char* name, const char* ipv6Name) {
-  ipv4 = platform::net::CreateTcpSocket(Family::kIPv4);
+  ipv4 = platform::net::CreateListenerSocket(Family::kIPv4);
   if (ipv4 == kInvalidSocket) {
     DebugLog("Create %s failed.", name);
     return -1;
@@ -90,6 +90,17 @@ int WsServer::InitServer() {
 }
 
 int WsServer::InitSSLServer() {
+  // Whatever this thread's error queue holds must not be read as the failure of a later call.
+  ERR_clear_error();
+  int result = SetUpTlsContext();
+  ERR_clear_error();
+  if (result == -1) return -1;
+  if (OpenListenerPair(m_sock_ssl, m_sock_ssl_ipv6, "m_sock_ssl", "IPV6 ssl socket") == -1) return -1;
+  DebugLog("SSL security server initialization is complete!");
+  return 0;
+}
+
+int WsServer::SetUpTlsContext() {
   m_sslCtx = SSL_CTX_new(TLS_server_method());
   if (!m_sslCtx) {
     DebugLog("Couldn't create the SSL method.");
@@ -109,7 +120,5 @@ int WsServer::InitSSLServer() {
     DebugLog("Private key does not match the certificate public key.");
     return -1;
   }
-  if (OpenListenerPair(m_sock_ssl, m_sock_ssl_ipv6, "m_sock_ssl", "IPV6 ssl socket") == -1) return -1;
-  DebugLog("SSL security server initialization is complete!");
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "service/host/WsServer.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "common/DebugLog.h"
 #include "platform/system/Clock.h"
@@ -10,7 +11,6 @@
 
 namespace {
 
-constexpr int kReplyWriteTimeoutMs = 3000;
 constexpr int kStatusStartupFailed = 1;
 
 std::uint64_t MonotonicSeconds() { return platform::system::MonotonicMilliseconds() / 1000 + 1; }
@@ -81,26 +81,43 @@ void WsServer::Run() {
 
 void WsServer::CommandLoop() {
   while (std::optional<InboundMessage> message = m_queue->Pop()) {
-    std::string reply;
-    std::shared_ptr<Connection> connection;
-    {
-      std::lock_guard<std::mutex> command(m_commandMutex);
-      // The connection may have closed, and its descriptor gone to a newer one, since the read.
-      if (!SessionMatches(message->socket, message->serial)) continue;
-      reply = m_dispatcher->ExecuteCommand(message->socket, message->id, message->text);
-      if (!reply.empty()) connection = FindConnection(message->socket, message->serial);
+    bool failed = true;
+    try {
+      RunCommand(*message);
+      failed = false;
+    } catch (const std::exception& e) {
+      DebugLog("Command failed: %s", e.what());
+    } catch (...) {
+      DebugLog("Command failed.");
     }
-    if (connection && !WriteAll(*connection, BuildTextFrame(reply), kReplyWriteTimeoutMs)) m_waker.Wake();
+    // The page whose command failed loses its connection; the others go on.
+    if (failed) {
+      if (std::shared_ptr<Connection> connection = FindConnection(message->socket, message->serial)) {
+        connection->broken = true;
+        m_waker.Wake();
+      }
+    }
   }
+}
+
+void WsServer::RunCommand(const InboundMessage& message) {
+  std::string reply;
+  std::shared_ptr<Connection> connection;
+  {
+    std::lock_guard<std::mutex> command(m_commandMutex);
+    // The connection may have closed, and its descriptor gone to a newer one, since the read.
+    if (!SessionMatches(message.socket, message.serial)) return;
+    connection = FindConnection(message.socket, message.serial);
+    reply = m_dispatcher->ExecuteCommand(message.socket, message.id, message.text);
+  }
+  if (connection && !reply.empty()) Enqueue(*connection, BuildTextFrame(reply));
 }
 
 bool WsServer::SendText(CSession& session, const std::string& text) {
   if (session.m_closed) return false;
   std::shared_ptr<Connection> connection = FindConnection(session.m_socket, session.m_serial);
   if (!connection || connection->stage != Connection::Stage::kFrames) return false;
-  if (WriteAll(*connection, BuildTextFrame(text), kReplyWriteTimeoutMs)) return true;
-  m_waker.Wake();
-  return false;
+  return Enqueue(*connection, BuildTextFrame(text));
 }
 
 std::shared_ptr<Connection> WsServer::FindConnection(platform::net::SocketHandle socket, std::uint64_t serial) {

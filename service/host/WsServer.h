@@ -1,9 +1,10 @@
 #pragma once
 // The service's server: four loopback listeners, the connection loop, the command thread and
 // the hang check. Threads: Run and everything it calls on the server thread; CommandLoop on the
-// command thread; HangCheck on the timer thread; SendText and Stop on any thread.
+// command thread; HangCheck on the timer thread; SendText and Stop on any thread. Only the server
+// thread touches sockets: replies and notices wait in each connection's outgoing queue.
 // Locks: m_commandMutex before m_sessions.m_sessionsMutex before m_connectionsMutex before a
-// connection's write and TLS locks; the queue's mutex is innermost.
+// connection's outgoing queue; the message queue's mutex is innermost.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -48,7 +49,8 @@ class WsServer : public IConnectionWriter {
   void SetResourceCheck(std::function<void()> check) { m_resourceCheck = std::move(check); }
   SessionTable& Sessions() { return m_sessions; }
   std::atomic<bool>& DialogOpen() { return m_dialogOpen; }
-  // Any thread; false when the connection has closed (nothing is written then).
+  // Any thread: queues one text frame for the loop to write and returns at once. false when the
+  // connection has closed or its queue passed its bound (nothing is queued then).
   bool SendText(CSession& session, const std::string& text) override;
 
   int InitServer();
@@ -66,18 +68,29 @@ class WsServer : public IConnectionWriter {
   // The IPv4 listener on the first free port from ServicePortStart, then its IPv6 twin.
   int OpenListenerPair(platform::net::SocketHandle& ipv4, platform::net::SocketHandle& ipv6, const char* name,
                        const char* ipv6Name);
+  // The TLS server context with the certificate and its key; 0 or -1.
+  int SetUpTlsContext();
   void ServeConnections();
+  // One wait and what it found ready; -1 when the wait itself failed.
+  int ServePass(std::vector<platform::net::PollEntry>& entries, std::vector<Watched>& watched);
   void AcceptClients(platform::net::SocketHandle listener, bool tls);
-  platform::net::SocketHandle AcceptClient(platform::net::SocketHandle listener, bool tls);
+  platform::net::AcceptStatus AcceptClient(platform::net::SocketHandle listener, bool tls);
+  void BackOffListeners(platform::net::SocketHandle listener);
   void Service(const std::shared_ptr<Connection>& connection);
-  bool ContinueHandshake(Connection& connection);
+  // false: close the connection.
+  bool ServiceConnection(Connection& connection);
   bool ReadRequest(Connection& connection);
   bool ReadFrames(Connection& connection);
+  bool FeedFrames(Connection& connection, const std::uint8_t* data, std::size_t size);
   bool QueueTexts(Connection& connection, std::vector<std::string>& texts);
+  // Any thread: queues bytes for the loop to write and wakes it. false when they were refused.
+  bool Enqueue(Connection& connection, std::string bytes, bool unbounded = false);
+  void AccountInput(Connection& connection);
+  void DropLargestInputs();
   void Close(const std::shared_ptr<Connection>& connection, bool withCommandLock);
   void CloseAll();
-  int NextTimeoutMs(std::uint64_t nowMs) const;
   void CommandLoop();
+  void RunCommand(const InboundMessage& message);
   std::shared_ptr<Connection> FindConnection(platform::net::SocketHandle socket, std::uint64_t serial);
   bool SessionMatches(platform::net::SocketHandle socket, std::uint64_t serial);
   void StampHeartbeat();
@@ -98,6 +111,9 @@ class WsServer : public IConnectionWriter {
   std::mutex m_connectionsMutex;  // guards changes of m_connections; the server thread reads freely
   std::map<platform::net::SocketHandle, std::shared_ptr<Connection>> m_connections;
   std::uint64_t m_nextSerial = 1;  // server thread
+  std::size_t m_inputBytes = 0;    // server thread: unfinished input held by all connections
+  std::uint64_t m_listenersPausedUntilMs = 0;  // server thread: out of descriptors until then
+  std::uint64_t m_descriptorsLoggedMs = 0;     // server thread
   platform::net::PollWaker m_waker;
   CommandDispatcher* m_dispatcher = nullptr;  // owned by the wiring
   HttpServices m_http;

@@ -38,6 +38,5 @@ class CSession {
   // Connection side, kept by the host.
   platform::net::SocketHandle m_socket = platform::net::kInvalidSocket;
   std::uint64_t m_serial = 0;  // unique per accepted connection; never reused
-  std::mutex m_writeMutex;     // every frame written to this connection
   std::atomic<bool> m_closed{false};
 };

@@ -15,8 +15,9 @@ struct SessionTable {
   std::map<platform::net::SocketHandle, std::unique_ptr<CSession>> m_sessions;
 };
 
-// Implemented by the host: writes one text frame to the session's connection under its write
-// lock. Returns false (and writes nothing) when the connection is closed. Any thread.
+// Implemented by the host: queues one text frame on the session's connection, in order, and
+// returns at once. false (nothing queued) when the connection is closed or its queue is full.
+// Any thread.
 class IConnectionWriter {
  public:
   virtual bool SendText(CSession& session, const std::string& text) = 0;

@@ -276,9 +276,10 @@ TEST_F(HostServiceTest, PictureUpload) {
 
 TEST_F(HostServiceTest, OpensslClientOnTheTlsListener) {
   for (const char* host : {"127.0.0.1", "[::1]"}) {
-    // Input stays open until the answer is in, then s_client ends the session.
+    // Input stays open until the answer is in, then s_client ends the session. The file goes
+    // first: the waiting loop must not find the previous host's answer in it.
     std::string out = s_service->Dir() + "/sclient.txt";
-    std::string command = "{ printf 'GET /none.css HTTP/1.1\\r\\n\\r\\n'; for i in $(seq 600); do grep -q "
+    std::string command = "rm -f " + out + "; { printf 'GET /none.css HTTP/1.1\\r\\n\\r\\n'; for i in $(seq 600); do grep -q "
                           "'Content-Length' " + out + " 2>/dev/null && break; sleep 0.05; done; } | timeout 60 "
                           "openssl s_client -quiet -no_ign_eof -connect " + std::string(host) + ":" +
                           std::to_string(Port() + 1) + " > " + out + " 2>/dev/null; cat " + out;

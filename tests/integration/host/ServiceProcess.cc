@@ -81,10 +81,10 @@ ServiceProcess::~ServiceProcess() {
   fs::remove_all(m_dir, ec);
 }
 
-bool ServiceProcess::Start() {
+bool ServiceProcess::Start(const std::string& shellSetup) {
   std::string command = "cd '" + m_dir + "' && export PATH=\"$PWD/bin:$PATH\" DISPLAY=:97 "
-                        "XDG_DATA_HOME=\"$PWD/appdata\" " + m_environment + " && "
-                        "{ ./nimbrelsvc 2>&1 & echo PID:$!; wait $!; echo EXIT:$?; }";
+                        "XDG_DATA_HOME=\"$PWD/appdata\" " + m_environment + " && { " + shellSetup +
+                        " ./nimbrelsvc 2>&1 & echo PID:$!; wait $!; echo EXIT:$?; }";
   m_pipe = popen(command.c_str(), "r");
   if (!m_pipe) return false;
   m_reader = std::thread([this] { ReadOutput(); });

@@ -20,8 +20,9 @@ class ServiceProcess {
   void SetEnvironment(const std::string& assignments) { m_environment = assignments; }
 
   // Starts the service, its app-data folder "appdata" in the run directory; true once it logged
-  // that both listener pairs are up.
-  bool Start();
+  // that both listener pairs are up. `shellSetup` runs in the starting shell first (for example
+  // "ulimit -n 64;").
+  bool Start(const std::string& shellSetup = "");
   // Waits for an output line containing `text`; false at `timeoutMs` or when the process ended
   // without it.
   bool WaitForLine(const std::string& text, int timeoutMs = 10000);

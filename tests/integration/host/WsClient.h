@@ -29,9 +29,10 @@ class WsClient {
   // true when the peer closed the connection within the time-out.
   bool WaitClosed();
   void Close();
+  // Exactly `n` bytes (an answer's body); false on time-out or close.
+  bool ReadExact(std::string& out, std::size_t n);
 
  private:
-  bool ReadExact(std::string& out, std::size_t n);
   int ReadSome(char* buffer, std::size_t size);  // >0 bytes, 0 closed, -1 error/time-out
 
   platform::net::SocketHandle m_socket = platform::net::kInvalidSocket;

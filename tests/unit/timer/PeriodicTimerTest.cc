@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/timer/PeriodicTimer.h"
@@ -95,6 +96,20 @@ TEST(PeriodicTimerTest, KillFromAnotherThreadWaitsForTheRunningCall) {
   marker.WaitFor(10);
   KillTimer(next);
   EXPECT_EQ(calls, after);
+}
+
+TEST(PeriodicTimerTest, AThrowingCallbackLeavesEveryTimerRunning) {
+  Calls thrower, bystander;
+  TimerId failing = StartPeriodicTimer(1, [&] {
+    thrower.Add();
+    if (thrower.Count() % 2) throw std::runtime_error("callback failed");
+    throw 7;  // not even an exception type
+  });
+  TimerId other = StartPeriodicTimer(1, [&] { bystander.Add(); });
+  thrower.WaitFor(6);
+  bystander.WaitFor(6);
+  KillTimer(failing);
+  KillTimer(other);
 }
 
 }  // namespace
