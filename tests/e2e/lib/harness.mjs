@@ -46,8 +46,10 @@ export async function freePortPair() {
 // The root window names the window manager once one runs (EWMH).
 function windowManagerRuns(display) {
   try {
-    return execFileSync('xprop', ['-display', display, '-root', '_NET_SUPPORTING_WM_CHECK'], { stdio: ['ignore', 'pipe', 'ignore'] })
-      .toString().includes('window id');
+    const root = execFileSync('xprop', ['-display', display, '-root', '_NET_SUPPORTING_WM_CHECK'], {
+      stdio: ['ignore', 'pipe', 'ignore'],
+    });
+    return root.toString().includes('window id');
   } catch (err) {
     return false;
   }
@@ -84,37 +86,41 @@ async function startWindowManager(display, name) {
 // and browsers that draw their own frame reach beyond what they show by invisible borders.
 // `windowManager` (default $NIMBREL_E2E_WM or openbox) names another one, or 'none'.
 export async function startXvfb({ windowManager = process.env.NIMBREL_E2E_WM || 'openbox' } = {}) {
-  for (let n = 90; n < 200; n++) {
-    if (fs.existsSync(`/tmp/.X11-unix/X${n}`) || fs.existsSync(`/tmp/.X${n}-lock`)) continue;
-    const proc = spawn('Xvfb', [`:${n}`, '-screen', '0', `${SCREEN.width}x${SCREEN.height}x24`, '-nolisten', 'tcp'], {
-      stdio: 'ignore',
-    });
-    const display = `:${n}`;
+  // -displayfd: the server takes a free display number itself and writes it once it accepts
+  // clients, so tests started side by side never share one.
+  const screen = `${SCREEN.width}x${SCREEN.height}x24`;
+  const proc = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', screen, '-nolisten', 'tcp'], {
+    stdio: ['ignore', 'ignore', 'ignore', 'pipe'],
+  });
+  let written = '';
+  proc.stdio[3].on('data', (d) => { written += d; });
+  let display;
+  try {
+    display = ':' + await waitFor('Xvfb', () => {
+      if (proc.exitCode !== null) throw new Error(`Xvfb ended with ${proc.exitCode}`);
+      return /^\d+\n/.test(written) ? written.trim() : null;
+    }, 10000);
+  } catch (err) {
+    proc.kill();
+    throw err;
+  }
+  let stopWindowManager = () => {};
+  if (windowManager !== 'none') {
     try {
-      await waitFor('Xvfb', () => fs.existsSync(`/tmp/.X11-unix/X${n}`) && proc.exitCode === null, 10000);
+      stopWindowManager = await startWindowManager(display, windowManager);
     } catch (err) {
       proc.kill();
-      continue;
+      throw err;
     }
-    let stopWindowManager = () => {};
-    if (windowManager !== 'none') {
-      try {
-        stopWindowManager = await startWindowManager(display, windowManager);
-      } catch (err) {
-        proc.kill();
-        throw err;
-      }
-    }
-    return {
-      display,
-      windowManager,
-      stop: () => {
-        stopWindowManager();
-        proc.kill();
-      },
-    };
   }
-  throw new Error('no free X display');
+  return {
+    display,
+    windowManager,
+    stop: () => {
+      stopWindowManager();
+      proc.kill();
+    },
+  };
 }
 
 export function makeRunDir(port) {
