@@ -9,7 +9,7 @@ PACKAGES=(
   libssl-dev openssl rapidjson-dev libboost-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libva-dev
   libx11-dev libxext-dev libxrandr-dev libpulse-dev
-  ffmpeg curl xvfb x11-utils xdotool imagemagick libnss3-tools zenity
+  ffmpeg curl xvfb openbox x11-utils xdotool imagemagick libnss3-tools zenity
   chromium procps psmisc python3 libglib2.0-bin
 )
 

@@ -128,7 +128,9 @@ class IDisplay {
   virtual std::vector<TopLevelWindow> ListTopLevelWindows() = 0;
   // Children of `parent`, top of their stacking order first.
   virtual std::vector<WindowId> ListChildren(WindowId parent) = 0;
-  virtual std::optional<Rect> GetWindowRect(WindowId window) = 0;  // screen coordinates
+  // Screen coordinates. X11: the part the window shows, without the invisible borders of a
+  // window that draws its own frame; where borders stay in, FrameCorrection makes up for them.
+  virtual std::optional<Rect> GetWindowRect(WindowId window) = 0;
   virtual std::optional<std::string> GetCaption(WindowId window) = 0;
   virtual std::optional<std::string> GetClassName(WindowId window) = 0;
   virtual bool IsVisible(WindowId window) = 0;

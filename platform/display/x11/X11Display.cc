@@ -51,22 +51,63 @@ std::string ReadTextProperty(::Display* dpy, ::Window w, Atom property, Atom typ
   return out;
 }
 
-std::vector<::Window> ReadWindowList(::Display* dpy, ::Window w, Atom property) {
+// A property of 32-bit items (windows, cardinals) as longs, as Xlib hands them out.
+std::vector<long> ReadLongs(::Display* dpy, ::Window w, Atom property, Atom type) {
   Atom actualType;
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
-  std::vector<::Window> out;
-  if (XGetWindowProperty(dpy, w, property, 0, 65536, False, XA_WINDOW, &actualType, &format, &count,
-                         &after, &data) == Success &&
+  std::vector<long> out;
+  if (XGetWindowProperty(dpy, w, property, 0, 65536, False, type, &actualType, &format, &count, &after,
+                         &data) == Success &&
       data) {
-    if (format == 32) {
-      auto* ids = reinterpret_cast<unsigned long*>(data);
-      out.assign(ids, ids + count);
+    if (format == 32 && actualType == type) {
+      auto* items = reinterpret_cast<long*>(data);
+      out.assign(items, items + count);
     }
     XFree(data);
   }
   return out;
+}
+
+std::vector<::Window> ReadWindowList(::Display* dpy, ::Window w, Atom property) {
+  std::vector<::Window> out;
+  for (long id : ReadLongs(dpy, w, property, XA_WINDOW)) out.push_back(static_cast<::Window>(id));
+  return out;
+}
+
+bool HasProperty(::Display* dpy, ::Window w, Atom property) {
+  Atom actualType = None;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  bool has = XGetWindowProperty(dpy, w, property, 0, 0, False, AnyPropertyType, &actualType, &format, &count,
+                                &after, &data) == Success &&
+             actualType != None;
+  if (data) XFree(data);
+  return has;
+}
+
+// The application's window inside a window manager's frame: the first window at or below `top`
+// that carries WM_STATE, which the manager sets on the windows it manages; `top` itself when
+// none does (no window manager).
+::Window ClientWindowOf(::Display* dpy, ::Window top, Atom wmState) {
+  std::vector<::Window> level = {top};
+  // Frames nest a few levels at most (frame, decoration parent, client).
+  for (int depth = 0; depth < 4 && !level.empty(); ++depth) {
+    std::vector<::Window> next;
+    for (::Window w : level) {
+      if (HasProperty(dpy, w, wmState)) return w;
+      ::Window rootRet, parentRet, *children = nullptr;
+      unsigned int n = 0;
+      if (XQueryTree(dpy, w, &rootRet, &parentRet, &children, &n) && children) {
+        next.insert(next.end(), children, children + n);
+        XFree(children);
+      }
+    }
+    level = std::move(next);
+  }
+  return top;
 }
 
 void SendClientMessage(::Display* dpy, ::Window w, Atom type, long value = 0) {
@@ -214,10 +255,14 @@ std::vector<TopLevelWindow> X11Display::ListTopLevelWindows() {
   std::vector<::Window> order =
       ReadWindowList(c.dpy, c.root, XInternAtom(c.dpy, "_NET_CLIENT_LIST_STACKING", False));
   if (order.empty()) {
+    // No list (no window manager, or one that writes it only once windows are restacked, as
+    // xfwm4 does while it manages a single window): the root's children in stacking order, each
+    // taken for the application window inside it rather than the manager's frame.
     ::Window rootRet, parentRet, *children = nullptr;
     unsigned int n = 0;
     if (XQueryTree(c.dpy, c.root, &rootRet, &parentRet, &children, &n) && children) {
-      order.assign(children, children + n);
+      Atom wmState = XInternAtom(c.dpy, "WM_STATE", False);
+      for (unsigned int i = 0; i < n; ++i) order.push_back(ClientWindowOf(c.dpy, children[i], wmState));
       XFree(children);
     }
   }
@@ -256,17 +301,27 @@ std::optional<Rect> X11Display::GetWindowRect(WindowId window) {
   int x = 0, y = 0;
   ::Window child;
   if (!XTranslateCoordinates(c.dpy, window, c.root, 0, 0, &x, &y, &child)) return std::nullopt;
-  int width = a.width, height = a.height;
   {
     // Our windows may be asked for a zero size, which X cannot hold; report what was asked.
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     auto it = m_impl->windows.find(window);
-    if (it != m_impl->windows.end()) {
-      width = it->second.rect.Width();
-      height = it->second.rect.Height();
-    }
+    if (it != m_impl->windows.end()) return MakeRect(x, y, it->second.rect.Width(), it->second.rect.Height());
   }
-  return MakeRect(x, y, width, height);
+  Rect rect = MakeRect(x, y, a.width, a.height);
+  // A window that draws its own frame (Chromium, GTK programs) reaches beyond what it shows by
+  // its shadows and resize borders, and says by how much (left, right, top, bottom). Its
+  // rectangle is the part it shows, where a page's coordinates start - as a window manager's own
+  // frame is never part of the application window's rectangle either.
+  std::vector<long> extents =
+      ReadLongs(c.dpy, window, XInternAtom(c.dpy, "_GTK_FRAME_EXTENTS", False), XA_CARDINAL);
+  if (extents.size() == 4 && std::all_of(extents.begin(), extents.end(), [](long e) { return e >= 0; }) &&
+      extents[0] + extents[1] < a.width && extents[2] + extents[3] < a.height) {
+    rect.left += static_cast<int>(extents[0]);
+    rect.right -= static_cast<int>(extents[1]);
+    rect.top += static_cast<int>(extents[2]);
+    rect.bottom -= static_cast<int>(extents[3]);
+  }
+  return rect;
 }
 
 std::optional<std::string> X11Display::GetCaption(WindowId window) {
@@ -331,7 +386,10 @@ void SetUndecorated(X11Connection& c, ::Window w, const Rect& rect) {
   XChangeProperty(c.dpy, w, XInternAtom(c.dpy, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(states), 2);
   XSizeHints hints{};
-  hints.flags = USPosition | USSize | PPosition | PSize;
+  // Static gravity: the positions we ask for are those of the window itself, not of a frame a
+  // window manager may still put around it (a border kept on undecorated windows).
+  hints.flags = USPosition | USSize | PPosition | PSize | PWinGravity;
+  hints.win_gravity = StaticGravity;
   hints.x = rect.left;
   hints.y = rect.top;
   hints.width = Positive(rect.Width());

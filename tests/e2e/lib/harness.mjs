@@ -1,5 +1,6 @@
-// Shared pieces of the end-to-end tests: a virtual X display, the service in a temporary run
-// directory, Debian's Chromium driven by playwright-core, and screenshots read as pixels.
+// Shared pieces of the end-to-end tests: a virtual X display with a window manager, the service
+// in a temporary run directory, Debian's Chromium driven by playwright-core, and screenshots read
+// as pixels.
 import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -42,22 +43,84 @@ export async function freePortPair() {
   throw new Error('no free port pair');
 }
 
-export async function startXvfb() {
-  for (let n = 90; n < 200; n++) {
-    if (fs.existsSync(`/tmp/.X11-unix/X${n}`) || fs.existsSync(`/tmp/.X${n}-lock`)) continue;
-    const proc = spawn('Xvfb', [`:${n}`, '-screen', '0', `${SCREEN.width}x${SCREEN.height}x24`, '-nolisten', 'tcp'], {
-      stdio: 'ignore',
+// The root window names the window manager once one runs (EWMH).
+function windowManagerRuns(display) {
+  try {
+    const root = execFileSync('xprop', ['-display', display, '-root', '_NET_SUPPORTING_WM_CHECK'], {
+      stdio: ['ignore', 'pipe', 'ignore'],
     });
-    const display = `:${n}`;
+    return root.toString().includes('window id');
+  } catch (err) {
+    return false;
+  }
+}
+
+// Starts a window manager on `display`; resolves once it manages the screen.
+async function startWindowManager(display, name) {
+  // Its own configuration, not the user's, so every machine sees the same desktop.
+  const config = fs.mkdtempSync(path.join(os.tmpdir(), 'nimbrel-wm-'));
+  const proc = spawn(name, name === 'openbox' ? ['--sm-disable'] : [], {
+    stdio: 'ignore',
+    env: { ...process.env, DISPLAY: display, XDG_CONFIG_HOME: config, XDG_CACHE_HOME: config },
+  });
+  let failed = null;
+  proc.on('error', (err) => { failed = err; });
+  const stop = () => {
+    proc.kill();
+    fs.rmSync(config, { recursive: true, force: true });
+  };
+  try {
+    await waitFor(`the window manager ${name}`, () => {
+      if (failed) throw new Error(`${name} did not start (${failed.code}); scripts/install-deps.sh installs it`);
+      if (proc.exitCode !== null) throw new Error(`${name} ended with ${proc.exitCode}`);
+      return windowManagerRuns(display);
+    }, 30000, 100);
+  } catch (err) {
+    stop();
+    throw err;
+  }
+  return stop;
+}
+
+// A virtual X display with a window manager, as a desktop has: it puts frames around windows,
+// and browsers that draw their own frame reach beyond what they show by invisible borders.
+// `windowManager` (default $NIMBREL_E2E_WM or openbox) names another one, or 'none'.
+export async function startXvfb({ windowManager = process.env.NIMBREL_E2E_WM || 'openbox' } = {}) {
+  // -displayfd: the server takes a free display number itself and writes it once it accepts
+  // clients, so tests started side by side never share one.
+  const screen = `${SCREEN.width}x${SCREEN.height}x24`;
+  const proc = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', screen, '-nolisten', 'tcp'], {
+    stdio: ['ignore', 'ignore', 'ignore', 'pipe'],
+  });
+  let written = '';
+  proc.stdio[3].on('data', (d) => { written += d; });
+  let display;
+  try {
+    display = ':' + await waitFor('Xvfb', () => {
+      if (proc.exitCode !== null) throw new Error(`Xvfb ended with ${proc.exitCode}`);
+      return /^\d+\n/.test(written) ? written.trim() : null;
+    }, 10000);
+  } catch (err) {
+    proc.kill();
+    throw err;
+  }
+  let stopWindowManager = () => {};
+  if (windowManager !== 'none') {
     try {
-      await waitFor('Xvfb', () => fs.existsSync(`/tmp/.X11-unix/X${n}`) && proc.exitCode === null, 10000);
+      stopWindowManager = await startWindowManager(display, windowManager);
     } catch (err) {
       proc.kill();
-      continue;
+      throw err;
     }
-    return { display, stop: () => proc.kill() };
   }
-  throw new Error('no free X display');
+  return {
+    display,
+    windowManager,
+    stop: () => {
+      stopWindowManager();
+      proc.kill();
+    },
+  };
 }
 
 export function makeRunDir(port) {

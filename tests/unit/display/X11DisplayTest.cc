@@ -109,6 +109,63 @@ TEST(X11Display, CreateMoveRegionPresent) {
   EXPECT_FALSE(display->GetWindowRect(container));
 }
 
+// Sets a 32-bit property on a window with xprop, as another program would.
+bool SetCardinals(const std::string& display, WindowId window, const std::string& name,
+                  const std::string& values) {
+  std::string cmd = "xprop -display " + display + " -id " + std::to_string(window) + " -f " + name +
+                    " 32c -set " + name + " '" + values + "' 2>/dev/null";
+  return std::system(cmd.c_str()) == 0;
+}
+
+// Windows of another program as a desktop shows them: inside a window manager's frame (which
+// carries no caption; the program's window carries WM_STATE), and drawing its own frame with
+// invisible borders that _GTK_FRAME_EXTENTS announces.
+TEST(X11Display, OtherProgramsWindowsAsTheyShow) {
+  if (std::system("command -v xprop >/dev/null 2>&1") != 0) GTEST_SKIP() << "xprop is not installed";
+  XvfbServer server;
+  ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
+  auto display = X11Display::Open(server.Display());
+  auto program = X11Display::Open(server.Display());  // its windows are foreign to `display`
+  ASSERT_TRUE(display && program);
+  WindowId frame = program->CreateContainer(0, MakeRect(100, 50, 400, 300), nullptr);
+  WindowId client = program->CreateChild(frame, MakeRect(10, 20, 380, 270), nullptr);
+  ASSERT_TRUE(frame && client);
+  ASSERT_TRUE(program->Show(frame, true));
+  ASSERT_TRUE(SetCardinals(server.Display(), client, "WM_STATE", "1,0"));
+  std::system(("xprop -display " + server.Display() + " -id " + std::to_string(client) +
+               " -set WM_NAME 'Page {1234}'").c_str());
+
+  // No stacking list on the root: the frame is listed by the program's window inside it.
+  bool listedClient = false, listedFrame = false;
+  for (const auto& t : display->ListTopLevelWindows()) {
+    listedClient |= t.id == client && t.caption == "Page {1234}" && t.visible;
+    listedFrame |= t.id == frame;
+  }
+  EXPECT_TRUE(listedClient);
+  EXPECT_FALSE(listedFrame);
+
+  const Rect whole = MakeRect(110, 70, 380, 270);
+  struct Case {
+    const char* extents;  // left, right, top, bottom
+    Rect expected;
+  } cases[] = {
+      {"4,4,0,4", Rect{114, 70, 486, 336}},
+      {"16,16,10,32", Rect{126, 80, 474, 308}},
+      {"0,0,0,0", whole},
+      {"200,200,0,0", whole},         // wider than the window: not believed
+      {"4294967292,0,0,0", whole},    // -4
+      {"4,4", whole},                 // too few values
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(SetCardinals(server.Display(), client, "_GTK_FRAME_EXTENTS", c.extents));
+    EXPECT_EQ(*display->GetWindowRect(client), c.expected) << c.extents;
+  }
+  // Our own windows are where we put them, whatever they carry.
+  ASSERT_TRUE(SetCardinals(server.Display(), frame, "_GTK_FRAME_EXTENTS", "4,4,0,4"));
+  EXPECT_EQ(*program->GetWindowRect(frame), MakeRect(100, 50, 400, 300));
+  program->Destroy(frame);
+}
+
 struct LockDelegate : IWindowDelegate {
   IDisplay* display = nullptr;
   std::thread::id loopThread;
