@@ -105,11 +105,9 @@ void EventRouter::OnWndPainted(WindowHandle group) {
 }
 
 bool EventRouter::IsPaneFullScreen(WindowHandle paneWindow) {
-  // Asked from renderers for every frame; the window map's own lock keeps this off the sessions.
-  bool fullScreen = false;
-  WndObjManager::GetInstance().VisitPaneOwner(paneWindow,
-                                              [&](CPlayWnd& group) { fullScreen = group.m_fullScreenCount != 0; });
-  return fullScreen;
+  // Asked from renderers for every frame: the pane index reads the group's own count, taking
+  // neither the sessions lock nor the one the follow timer takes.
+  return WndObjManager::GetInstance().PaneFullScreenCount(paneWindow) != 0;
 }
 
 void EventRouter::OnWndHidden(WindowHandle group, int flag) {

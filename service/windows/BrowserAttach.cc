@@ -130,14 +130,13 @@ int CPlayWnd::AttachToBrowser(int left, int top, int width, int height, int body
 void CPlayWnd::WindowThread(std::promise<bool>* created) {
   platform::display::IDisplay* display = &m_display;
   Rect rect = MakeRect(m_x, m_y, m_width, m_height);
-  WindowId container = display->CreateContainer(m_browserWindow, rect, &ContainerClassProc());
+  WindowId container = display->CreateContainer(m_browserWindow, rect, &m_containerDelegate);
   if (container == 0) {
     created->set_value(false);
     return;
   }
-  auto& manager = WndObjManager::GetInstance();
-  if (!manager.FindWnd(container)) manager.AddWnd(container, this);
-  for (int i = 0; i < kPanes; ++i) m_pane[i] = display->CreateChild(container, Rect{}, &PaneClassProc());
+  for (int i = 0; i < kPanes; ++i) m_pane[i] = display->CreateChild(container, Rect{}, &m_paneDelegate);
+  WndObjManager::GetInstance().AddWnd(container, this);
   display->WatchSessionLock(container, true);
   m_container = container;
   display->Move(container, rect);

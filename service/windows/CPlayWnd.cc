@@ -48,7 +48,8 @@ void CPlayWnd::SetFollowTimerEnabled(bool enabled) { g_followTimerEnabled = enab
 CPlayWnd::CPlayWnd(platform::display::IDisplay& display, const std::string& wndColor,
                    const std::string& borderColor, const std::string& highlightColor, int borderPixel,
                    int highlightPixel)
-    : m_display(display) {
+    : m_link(std::make_shared<GroupLink>()), m_fullScreenCount(m_link->fullScreenCount), m_display(display) {
+  m_link->group = this;
   m_background = ColourOr(wndColor, MakeColor(0, 0, 0));
   m_borderPen = platform::display::Pen{ColourOr(borderColor, MakeColor(0x6C, 0x6C, 0x6C)),
                                        borderPixel > 0 ? borderPixel : 1};
@@ -66,6 +67,10 @@ CPlayWnd::CPlayWnd(platform::display::IDisplay& display, const std::string& wndC
 }
 
 CPlayWnd::~CPlayWnd() {
+  {
+    std::lock_guard<std::mutex> lock(m_link->mutex);
+    m_link->group = nullptr;
+  }
   StopNoResource();
   if (WindowId dialog = m_fullScreenDialog.load()) m_display.Destroy(dialog);
   if (m_fullScreenThread.joinable()) m_fullScreenThread.join();

@@ -3,15 +3,17 @@
 // windows of which the current layout shows 1 to 64.
 //
 // Owner: the page's CSession (m_pWnd). Threads: the command thread runs the public operations;
-// the group's window thread runs ContainerProc/PaneProc (and the IEvent calls they make); the
-// follow timer runs FollowBrowsers under the WndObjManager mutex; the "NO RESOURCE" thread paints
-// on its own; a pane full screen runs on its own thread. Fields read across these threads are
-// atomics; paneState has its own mutex; zoom rectangles are guarded by m_zoomMutex.
+// the group's window thread runs ContainerProc/PaneProc (and the IEvent calls they make), which
+// the group's own window delegates call; the follow timer runs FollowOne holding the group's
+// link mutex (see GroupLink); the "NO RESOURCE" thread paints on its own; a pane full screen runs
+// on its own thread. Fields read across these threads are atomics; paneState has its own mutex;
+// zoom rectangles are guarded by m_zoomMutex.
 #include <array>
 #include <atomic>
 #include <condition_variable>
 #include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -56,6 +58,18 @@ struct WindowEvent {
 };
 
 enum class BrowserKind { Other = 0, Kind360 = 1, Firefox = 2, IE = 3 };
+
+class CPlayWnd;
+
+// What outlives a group for the threads that find it through WndObjManager: its full-screen
+// count (renderers read it for every frame), and the group itself while it lives. `group` is
+// cleared first thing in the group's destructor, under `mutex`, which the follow timer holds
+// while it works on the group; so the timer never touches a group being destroyed.
+struct GroupLink {
+  std::atomic<int> fullScreenCount{0};
+  std::mutex mutex;
+  CPlayWnd* group = nullptr;  // guarded by mutex
+};
 
 class CPlayWnd {
  public:
@@ -103,6 +117,7 @@ class CPlayWnd {
   void PlacePane(int index);
 
   // --- Any thread ---
+  const std::shared_ptr<GroupLink>& Link() const { return m_link; }
   WindowId Container() const { return m_container.load(); }
   WindowId Pane(int index) const { return index >= 0 && index < kPanes ? m_pane[index].load() : 0; }
   int PaneIndexOf(WindowId pane) const;  // -1 when not ours
@@ -118,6 +133,28 @@ class CPlayWnd {
   // Tests drive FollowBrowsers themselves; call before the first group is built.
   static void SetFollowTimerEnabled(bool enabled);
 
+  // The window system's events for the group's windows: the container's go to ContainerProc,
+  // the panes' to PaneProc. Window thread.
+  class WindowDelegate : public platform::display::IWindowDelegate {
+   public:
+    WindowDelegate(CPlayWnd& group, bool container) : m_group(group), m_forContainer(container) {}
+    void OnPaint(WindowId window, platform::display::ICanvas& canvas) override;
+    void OnSize(WindowId window, int width, int height) override;
+    void OnMouse(WindowId window, platform::display::MouseAction action, int x, int y) override;
+    void OnKey(WindowId window, platform::display::Key key) override;
+    void OnDestroy(WindowId window) override;
+    void OnSessionLock(WindowId window, bool locked) override;
+
+   private:
+    void Dispatch(WindowId window, WindowEvent& event);
+    CPlayWnd& m_group;
+    const bool m_forContainer;
+  };
+
+ private:
+  const std::shared_ptr<GroupLink> m_link;  // before m_fullScreenCount, which lives in it
+
+ public:
   // Page state. Written by the command thread; read anywhere.
   std::atomic<int> m_x{0}, m_y{0}, m_width{0}, m_height{0};
   std::atomic<int> m_paneCount{1};
@@ -128,7 +165,7 @@ class CPlayWnd {
   std::atomic<bool> m_visible{false};
   std::atomic<bool> m_corridorMode{false};
   std::atomic<bool> m_hiddenByLock{false};
-  std::atomic<int> m_fullScreenCount{0};
+  std::atomic<int>& m_fullScreenCount;  // the link's, so readers need not find the group
   std::atomic<bool> m_mouseDown{false};
   std::atomic<int> m_offsetX{0}, m_offsetY{0}, m_bodyHeight{0};
   std::atomic<int> m_savedWidth{0}, m_savedHeight{0};
@@ -175,6 +212,8 @@ class CPlayWnd {
   std::mutex m_paneStateMutex;
   std::map<int, int> m_paneState;
   IEvent* m_eventSink = nullptr;
+  WindowDelegate m_containerDelegate{*this, true};
+  WindowDelegate m_paneDelegate{*this, false};
 
   std::thread m_windowThread;
   std::thread m_noResourceThread;

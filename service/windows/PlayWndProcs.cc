@@ -3,7 +3,6 @@
 #include "service/events/IEvent.h"
 #include "service/windows/CPlayWnd.h"
 #include "service/windows/PlayWndClasses.h"
-#include "service/windows/WndObjManager.h"
 
 using platform::display::ICanvas;
 using platform::display::Key;
@@ -12,62 +11,59 @@ using platform::display::Point;
 using platform::display::Rect;
 using platform::display::WindowId;
 
+void CPlayWnd::WindowDelegate::OnPaint(WindowId w, ICanvas& canvas) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::Paint;
+  e.canvas = &canvas;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::OnSize(WindowId w, int width, int height) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::Size;
+  e.width = width;
+  e.height = height;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::OnMouse(WindowId w, MouseAction action, int x, int y) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::Mouse;
+  e.action = action;
+  e.x = x;
+  e.y = y;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::OnKey(WindowId w, Key key) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::Key;
+  e.key = key;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::OnDestroy(WindowId w) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::Destroy;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::OnSessionLock(WindowId w, bool locked) {
+  WindowEvent e;
+  e.kind = WindowEvent::Kind::SessionLock;
+  e.locked = locked;
+  Dispatch(w, e);
+}
+
+void CPlayWnd::WindowDelegate::Dispatch(WindowId w, WindowEvent& e) {
+  e.window = w;
+  if (m_forContainer)
+    m_group.ContainerProc(e);
+  else
+    m_group.PaneProc(e);
+}
+
 namespace {
-
-template <bool kContainer>
-class ClassProc : public platform::display::IWindowDelegate {
- public:
-  void OnPaint(WindowId w, ICanvas& canvas) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::Paint;
-    e.canvas = &canvas;
-    Dispatch(w, e);
-  }
-  void OnSize(WindowId w, int width, int height) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::Size;
-    e.width = width;
-    e.height = height;
-    Dispatch(w, e);
-  }
-  void OnMouse(WindowId w, MouseAction action, int x, int y) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::Mouse;
-    e.action = action;
-    e.x = x;
-    e.y = y;
-    Dispatch(w, e);
-  }
-  void OnKey(WindowId w, Key key) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::Key;
-    e.key = key;
-    Dispatch(w, e);
-  }
-  void OnDestroy(WindowId w) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::Destroy;
-    Dispatch(w, e);
-  }
-  void OnSessionLock(WindowId w, bool locked) override {
-    WindowEvent e;
-    e.kind = WindowEvent::Kind::SessionLock;
-    e.locked = locked;
-    Dispatch(w, e);
-  }
-
- private:
-  void Dispatch(WindowId w, WindowEvent& e) {
-    e.window = w;
-    auto& manager = WndObjManager::GetInstance();
-    CPlayWnd* group = kContainer ? manager.FindWnd(w) : manager.FindPaneOwner(w);
-    if (!group) return;
-    if (kContainer)
-      group->ContainerProc(e);
-    else
-      group->PaneProc(e);
-  }
-};
 
 void DrawFrameLines(ICanvas& canvas, const Rect& f, const platform::display::Pen& pen) {
   canvas.DrawLine(Point{f.left, f.top}, Point{f.left, f.bottom}, pen);
@@ -77,16 +73,6 @@ void DrawFrameLines(ICanvas& canvas, const Rect& f, const platform::display::Pen
 }
 
 }  // namespace
-
-platform::display::IWindowDelegate& ContainerClassProc() {
-  static ClassProc<true> proc;
-  return proc;
-}
-
-platform::display::IWindowDelegate& PaneClassProc() {
-  static ClassProc<false> proc;
-  return proc;
-}
 
 Rect CPlayWnd::SelectedFrame() {
   int selected = m_selected;

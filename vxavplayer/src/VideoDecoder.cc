@@ -63,7 +63,8 @@ void VideoDecoder::Receive(const FrameSink& sink) {
       av_frame_unref(m_softFrame.get());
       if (av_hwframe_transfer_data(m_softFrame.get(), m_frame.get(), 0) < 0) {
         av_frame_unref(m_frame.get());
-        continue;
+        m_hardwareFailed = true;
+        return;
       }
       av_frame_copy_props(m_softFrame.get(), m_frame.get());
       out = m_softFrame.get();
@@ -92,8 +93,22 @@ bool VideoDecoder::Decode(int codecCode, const std::uint8_t* data, int size, std
   }
   m_packet->data = nullptr;
   m_packet->size = 0;
-  Receive(sink);
+  // Corrupt data is the stream's fault; any other refusal of a hardware decoder is the device's.
+  if (m_hardwareActive && result < 0 && result != AVERROR(EAGAIN) && result != AVERROR_INVALIDDATA) {
+    m_hardwareFailed = true;
+  }
+  if (!m_hardwareFailed) Receive(sink);
+  if (m_hardwareFailed) FallBackToSoftware();
   return true;
+}
+
+void VideoDecoder::FallBackToSoftware() {
+  m_hardwareFailed = false;
+  m_wantHardware = false;
+  av_frame_unref(m_softFrame.get());
+  m_context.reset();
+  m_device.reset();
+  Open(m_code);
 }
 
 void VideoDecoder::Drain(const FrameSink& sink) {

@@ -22,9 +22,12 @@ class VideoDecoder {
  private:
   bool Open(int codecCode);
   void Receive(const FrameSink& sink);
+  // The hardware failed mid-stream: software from now on (pictures return at the next key frame).
+  void FallBackToSoftware();
 
   bool m_wantHardware;
   bool m_hardwareActive = false;
+  bool m_hardwareFailed = false;
   int m_code = 0;
   CodecContextPtr m_context;
   BufferRefPtr m_device;

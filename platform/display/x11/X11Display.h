@@ -3,7 +3,9 @@
 //
 // Threads: Xlib is used without XInitThreads. Every thread that talks to the X server opens its
 // own connection on first use (kept for the thread's life), so the window threads, the follow
-// timer, the command thread and the AV library's render threads never share a Display*. Window
+// timer and the command thread never share a Display*. Video (Present, GetClientSize) goes
+// through one more connection shared by every presenting thread under its own mutex: the server
+// has few client slots (256 by default) and 64 panes each with a render thread would use them up. Window
 // ids are server-wide, so any connection may move, show or draw into any window. A window's
 // events go to the connection that created it, that is to its owner thread's RunLoop; other
 // threads reach that loop with client messages (paint, destroy). Our windows' bookkeeping is in

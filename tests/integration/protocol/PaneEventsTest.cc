@@ -60,11 +60,11 @@ TEST_F(PaneEventsTest, DragsZoomAndTheZoomCommandsDrawTheirMarks) {
   EXPECT_TRUE(WaitFrame(0, RedBlockInPlace));
 
   // The digital-zoom rectangle: half the pane, at the page's percentages, in the page's pen.
-  ASSERT_EQ(Execute(Pane0("setDigitalZoom", R"(,"coordinateX":25.0,"coordinateY":50.0,"penWidth":2,"penColor":"#00ff00")"))
+  ASSERT_EQ(Execute(Pane0("setDigitalZoom", R"(,"coordinateX":25.0,"coordinateY":30.0,"penWidth":2,"penColor":"#00ff00")"))
                 .ErrorCode(),
             0);
   auto size = Group().GetPaneSize(0);
-  Rect expected{size.width * 25 / 100, size.height * 50 / 100, 0, 0};
+  Rect expected{size.width * 25 / 100, size.height * 30 / 100, 0, 0};
   expected.right = expected.left + size.width / 2;
   expected.bottom = expected.top + size.height / 2;
   auto drawn = WaitFrame(0, [&](const HeadlessFrame& f) {
@@ -79,12 +79,32 @@ TEST_F(PaneEventsTest, DragsZoomAndTheZoomCommandsDrawTheirMarks) {
   Reply zoom = Execute(Pane0("getDigitalZoom"));
   EXPECT_FLOAT_EQ(zoom.json["data"]["coordinateX"].GetFloat(), expected.left * 100.0f / size.width);
   EXPECT_FLOAT_EQ(zoom.json["data"]["coordinateY"].GetFloat(), expected.top * 100.0f / size.height);
+  // Dragged from inside, the rectangle moves with the mouse.
+  m_display.InjectMouse(pane, MouseAction::LeftDown, expected.left + 5, expected.top + 5);
+  m_display.InjectMouse(pane, MouseAction::Move, expected.left + 15, expected.top + 10);
+  m_display.InjectMouse(pane, MouseAction::LeftUp, expected.left + 15, expected.top + 10);
+  const Rect moved{expected.left + 10, expected.top + 5, expected.right + 10, expected.bottom + 5};
+  EXPECT_TRUE(WaitFrame(0, [&](const HeadlessFrame& f) {
+    const DrawCall* r = FindCall(f, DrawCall::Kind::Rectangle);
+    return r && r->rect == moved;
+  }));
   ASSERT_EQ(Execute(Pane0("closeDigitalZoom")).ErrorCode(), 0);
   EXPECT_TRUE(WaitFrame(0, [](const HeadlessFrame& f) { return !FindCall(f, DrawCall::Kind::Rectangle); }));
 
-  // The PTZ rate text of camera 1.
+  // The PTZ rate text of camera 1, placed by the pane's width, also after the group moved.
   ASSERT_EQ(Execute(R"({"cmd":"setDrawPTZRate","data":{"channel":1,"rate":"2.5"}})").ErrorCode(), 0);
-  EXPECT_TRUE(WaitFrame(0, [](const HeadlessFrame& f) { return FindCall(f, DrawCall::Kind::TextAt, "2.5 X"); }));
+  auto rateAt = [&](int x) {
+    return WaitFrame(0, [x](const HeadlessFrame& f) {
+      const DrawCall* text = FindCall(f, DrawCall::Kind::TextAt, "2.5 X");
+      return text && text->from.x == x;
+    });
+  };
+  EXPECT_TRUE(rateAt(size.width - 90));
+  ASSERT_EQ(Execute(R"({"cmd":"moveWnd","data":{"rect":{"left":10,"top":20,"width":400,"height":300,"bodyHeight":700}}})")
+                .ErrorCode(),
+            0);
+  EXPECT_TRUE(rateAt(Group().GetPaneSize(0).width - 90));
+  EXPECT_NE(Group().GetPaneSize(0).width, size.width);
 
   // Panes without a channel: nothing zooms and nothing is there to report.
   Reply none = Execute(R"({"cmd":"getDigitalZoom","data":{"wndIndex":3}})");

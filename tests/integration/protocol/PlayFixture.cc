@@ -62,11 +62,11 @@ std::string PlayFixture::StartText(const std::string& cmd, const std::string& ur
 
 std::optional<HeadlessFrame> PlayFixture::WaitFrame(int pane, const std::function<bool(const HeadlessFrame&)>& accept) {
   std::optional<HeadlessFrame> frame;
-  WaitUntil([&] {
+  bool accepted = WaitUntil([&] {
     frame = m_display.LastFrame(Group().Pane(pane));
     return frame && accept(*frame);
   });
-  return frame;
+  return accepted ? frame : std::nullopt;
 }
 
 int PlayFixture::PresentCount(int pane) {

@@ -104,7 +104,7 @@ class PlayFixture : public ::testing::Test {
   std::string StartText(const std::string& cmd, const std::string& url, int pane, int channel,
                         const std::string& sessionID, const std::string& moreData = "") const;
 
-  // The pane's last presented frame, once `accept` holds (waits up to 20 s).
+  // The pane's last presented frame once `accept` holds; none when it did not within 20 s.
   std::optional<platform::display::HeadlessFrame> WaitFrame(
       int pane, const std::function<bool(const platform::display::HeadlessFrame&)>& accept);
   // Waits until the pane has presented `more` frames beyond what it had; false at the time-out.

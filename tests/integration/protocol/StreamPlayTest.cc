@@ -215,6 +215,33 @@ TEST_F(StreamPlayTest, OpenSoundWaitsForThePlayerWithoutHoldingOtherCommands) {
   EXPECT_EQ(Execute(R"({"cmd":"openSound","data":{"wndIndex":5}})").ErrorCode(), 0);
 }
 
+TEST_F(StreamPlayTest, SourceCodesReachThePageAsNotices) {
+  CreateGroup(9);
+  const struct {
+    int pane;
+    std::string query;
+    std::vector<std::string> notice;
+  } cases[] = {
+      {0, "code=203", {R"({"cmd":"startPlay","data":{"errorCode":-1},"sequence":"")"}},
+      {1, "code=4001", {R"({"cmd":"startPlay","data":{"errorCode":-1},"sequence":"")"}},
+      {2, "code=4003", {R"({"cmd":"notice","data":{"errorCode":4003,"wndIndex":2,"channel":32},"sequence":"")"}},
+      {3, "code=4777", {R"({"cmd":"notice","data":{"errorCode":4777,"wndIndex":3,"channel":33},"sequence":"")"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.query);
+    ASSERT_EQ(Execute(StartText("startPlay", Url(c.query), c.pane, 30 + c.pane, "n")).ErrorCode(), 0);
+    EXPECT_NE(m_inbox.Wait(c.notice), "");
+  }
+  EXPECT_EQ(m_inbox.Count(R"("cmd":"startPlay")"), 2);
+
+  // A playback that reaches its end says so once, with the end time of its request.
+  const std::string range = R"(,"startTime":"1000","endTime":"1001")";
+  ASSERT_EQ(Execute(StartText("startPlayBack", Url(kPlayback), 5, 3, "p", range)).ErrorCode(), 0);
+  EXPECT_NE(m_inbox.Wait({R"({"cmd":"playbackFileEnd","data":{"errorCode":0,"stopTime":"1001","wndIndex":5})"}), "");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(m_inbox.Count("playbackFileEnd"), 1);
+}
+
 TEST_F(StreamPlayTest, TheSessionEndsInTheMiddleOfEverything) {
   CreateGroup(4);
   const long now = static_cast<long>(std::time(nullptr));
@@ -248,7 +275,7 @@ TEST_F(StreamPlayTest, TheSessionEndsInTheMiddleOfEverything) {
   m_session = nullptr;
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   // Every connection to the source closed.
-  EXPECT_TRUE(WaitUntil([&] { return m_source.Count({"\"close\""}) >= 4; }));
+  EXPECT_TRUE(m_source.WaitEvent({"\"close\""}, 4));
 }
 
 }  // namespace

@@ -14,9 +14,9 @@
 class SourceProcess {
  public:
   // `binary` is the path of nimbrel-source; `tlsDir` a folder for throwaway certificates (empty:
-  // plain only); `sourceDir` the project folder (for scripts/make-certs.sh).
-  bool Start(const std::string& binary, const std::string& sourceDir, const std::string& tlsDir) {
-    std::string args = "--port 0";
+  // plain only); `sourceDir` the project folder (for scripts/make-certs.sh); `port` 0 for a free one.
+  bool Start(const std::string& binary, const std::string& sourceDir, const std::string& tlsDir, int port = 0) {
+    std::string args = "--port " + std::to_string(port);
     if (!tlsDir.empty()) {
       std::string make = "bash '" + sourceDir + "/scripts/make-certs.sh' '" + tlsDir + "' >/dev/null";
       if (std::system(make.c_str()) != 0) return false;
@@ -52,19 +52,34 @@ class SourceProcess {
   int Port() const { return m_port; }
   int TlsPort() const { return m_tlsPort; }
 
-  // Waits for an event line that contains every one of `parts`.
-  bool WaitEvent(const std::vector<std::string>& parts) {
+  // Waits for `count` event lines that contain every one of `parts`.
+  bool WaitEvent(const std::vector<std::string>& parts, size_t count = 1) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_cv.wait_for(lock, std::chrono::seconds(60), [&] { return CountLocked(parts) > 0; });
+    return m_cv.wait_for(lock, std::chrono::seconds(60), [&] { return CountLocked(parts) >= count; });
   }
-
-  // How many event lines so far contain every one of `parts`.
-  int Count(const std::vector<std::string>& parts) {
+  size_t CountEvents(const std::vector<std::string>& parts) {
     std::lock_guard<std::mutex> lock(m_mutex);
     return CountLocked(parts);
   }
+  // The first event line that contains every one of `parts`, or "".
+  std::string FindEvent(const std::vector<std::string>& parts) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& e : m_events)
+      if (Matches(e, parts)) return e;
+    return std::string();
+  }
 
  private:
+  static bool Matches(const std::string& event, const std::vector<std::string>& parts) {
+    for (const auto& p : parts)
+      if (event.find(p) == std::string::npos) return false;
+    return true;
+  }
+  size_t CountLocked(const std::vector<std::string>& parts) {
+    size_t n = 0;
+    for (const auto& e : m_events) n += Matches(e, parts) ? 1 : 0;
+    return n;
+  }
   bool ReadLine(std::string& line) {
     line.clear();
     char buf[4096];
@@ -76,15 +91,6 @@ class SourceProcess {
       }
     }
     return !line.empty();
-  }
-  int CountLocked(const std::vector<std::string>& parts) const {
-    int n = 0;
-    for (const auto& e : m_events) {
-      bool all = true;
-      for (const auto& p : parts) all = all && e.find(p) != std::string::npos;
-      n += all;
-    }
-    return n;
   }
   static int Field(const std::string& line, const std::string& key) {
     size_t at = line.find(key);

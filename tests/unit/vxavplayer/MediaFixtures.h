@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,10 @@ class HeadlessOutput : public platform::display::IVideoOutput {
   // A pixel of the window's last picture.
   Pixel At(platform::display::WindowId window, int x, int y);
   int LastWidth(platform::display::WindowId window);
+  // The window's last picture with what the overlay drew over it.
+  std::optional<platform::display::HeadlessFrame> LastFrame(platform::display::WindowId window) {
+    return m_display.LastFrame(window);
+  }
 
  private:
   platform::display::HeadlessDisplay m_display;

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -81,6 +82,52 @@ class RecordingEvents : public IEvent {
   std::vector<Call> m_calls;
 };
 
+// A headless display whose ListChildren can be stopped once armed, so a test can act while the
+// follow timer is in the middle of its walk.
+class PausingDisplay : public HeadlessDisplay {
+ public:
+  std::vector<WindowId> ListChildren(WindowId parent) override {
+    {
+      std::unique_lock<std::mutex> lock(m_pauseMutex);
+      if (m_armed) {
+        m_listed.push_back(parent);
+        if (!m_stoppedIn) {
+          m_stoppedIn = parent;
+          m_pauseChanged.notify_all();
+          m_pauseChanged.wait(lock, [this] { return m_released; });
+        }
+      }
+    }
+    return HeadlessDisplay::ListChildren(parent);
+  }
+  void Arm() {
+    std::lock_guard<std::mutex> lock(m_pauseMutex);
+    m_armed = true;
+  }
+  // The window whose children the walk stopped at (0 when it did not stop within five seconds).
+  WindowId WaitStopped() {
+    std::unique_lock<std::mutex> lock(m_pauseMutex);
+    m_pauseChanged.wait_for(lock, std::chrono::seconds(5), [this] { return m_stoppedIn != 0; });
+    return m_stoppedIn;
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(m_pauseMutex);
+    m_released = true;
+    m_pauseChanged.notify_all();
+  }
+  std::vector<WindowId> Listed() {
+    std::lock_guard<std::mutex> lock(m_pauseMutex);
+    return m_listed;
+  }
+
+ private:
+  std::mutex m_pauseMutex;
+  std::condition_variable m_pauseChanged;
+  bool m_armed = false, m_released = false;
+  WindowId m_stoppedIn = 0;
+  std::vector<WindowId> m_listed;  // parents listed since armed
+};
+
 class PlayWndTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -119,7 +166,7 @@ class PlayWndTest : public ::testing::Test {
     return std::find(m_log.begin(), m_log.end(), line) != m_log.end();
   }
 
-  HeadlessDisplay m_display;
+  PausingDisplay m_display;
   RecordingEvents m_events;
   std::unique_ptr<CPlayWnd> m_group;
   WindowId m_browser = 0, m_page = 0;
@@ -402,6 +449,55 @@ TEST_F(PlayWndTest, FollowTimerMovesOnlyOnChange) {
   m_group->Hide();
   CPlayWnd::FollowBrowsers();
   EXPECT_FALSE(m_display.IsVisible(Container()));
+}
+
+// The follow timer walks a copy of the registry: while it is inside one group's walk, lookups,
+// the renderers' full-screen question and window events go on, and a group destroyed meanwhile
+// is skipped instead of touched.
+TEST_F(PlayWndTest, FollowTimerWalkHoldsNoRegistryLockAndSkipsDestroyedGroups) {
+  Build(4);
+  const char kOtherTitle[] = "{0A1B2C3D-0000-4000-8000-0000000000BB}";
+  WindowId otherBrowser = m_display.CreateForeignWindow(std::string("Second page ") + kOtherTitle, "Chromium",
+                                                        MakeRect(1200, 50, 600, 500));
+  m_display.CreateForeignChild(otherBrowser, MakeRect(0, 80, 600, 420), "Chrome_RenderWidget");
+  auto other = std::make_unique<CPlayWnd>(m_display, "", "", "", 0, 0);
+  other->SetEventSink(&m_events);
+  ASSERT_EQ(other->AttachToBrowser(0, 0, 320, 240, 0, kOtherTitle), 0);
+  m_events.Take();
+
+  std::future<bool> meanwhile;  // outlives the timer's thread, which it may wait for
+  m_display.Arm();
+  std::thread timer([] { CPlayWnd::FollowBrowsers(); });
+  struct Finish {  // also when an assertion leaves early
+    PausingDisplay& display;
+    std::thread& timer;
+    void operator()() {
+      display.Release();
+      if (timer.joinable()) timer.join();
+    }
+    ~Finish() { (*this)(); }
+  } finish{m_display, timer};
+  WindowId stoppedIn = m_display.WaitStopped();
+  ASSERT_NE(stoppedIn, 0u);
+  bool firstWalked = stoppedIn == m_browser;
+  CPlayWnd& walked = firstWalked ? *m_group : *other;
+  std::unique_ptr<CPlayWnd>& notYetWalked = firstWalked ? other : m_group;
+  WindowId notYetWalkedBrowser = firstWalked ? otherBrowser : m_browser;
+
+  meanwhile = std::async(std::launch::async, [&] {
+    auto& manager = WndObjManager::GetInstance();
+    bool found = manager.FindWnd(walked.Container()) == &walked && manager.PaneFullScreenCount(walked.Pane(0)) == 0;
+    m_display.InjectMouse(walked.Pane(0), MouseAction::LeftDown, 2, 2);
+    m_display.InjectMouse(walked.Pane(0), MouseAction::LeftUp, 2, 2);
+    return found;
+  });
+  ASSERT_EQ(meanwhile.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(meanwhile.get());
+  EXPECT_TRUE(m_events.WaitFor("mouse"));
+
+  notYetWalked.reset();
+  finish();
+  for (WindowId listed : m_display.Listed()) EXPECT_NE(listed, notYetWalkedBrowser);
 }
 
 TEST_F(PlayWndTest, FollowTimerBorderCorrections) {

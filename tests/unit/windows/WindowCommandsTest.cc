@@ -101,6 +101,31 @@ TEST_F(WindowCommandsTest, CreateArrangeSelectAndDestroy) {
   EXPECT_FALSE(m_display.State(container));
 }
 
+// Renderers ask for every frame whether their pane's group is full screen; the answer follows the
+// group through Escape, new windows and its end.
+TEST_F(WindowCommandsTest, PaneFullScreenFollowsTheGroup) {
+  Execute(R"({"cmd":"createWnd","data":{)" + kRect + "}}");
+  Execute(R"({"cmd":"arrangeWnd","data":{"arrangeType":4}})");
+  WindowId pane = m_session.m_pWnd->Pane(2);
+  EXPECT_FALSE(m_router.IsPaneFullScreen(pane));
+  Execute(R"({"cmd":"fullScreen"})");
+  EXPECT_TRUE(m_router.IsPaneFullScreen(pane));
+  EXPECT_FALSE(m_router.IsPaneFullScreen(m_browser));
+  EXPECT_FALSE(m_router.IsPaneFullScreen(0));
+  m_display.SetFocus(Container());
+  m_display.InjectKey(Container(), Key::Escape);
+  EXPECT_FALSE(m_router.IsPaneFullScreen(pane));
+
+  Execute(R"({"cmd":"fullScreen"})");
+  Execute(R"({"cmd":"updateWebWnd"})");
+  WindowId newPane = m_session.m_pWnd->Pane(2);
+  ASSERT_NE(newPane, pane);
+  EXPECT_TRUE(m_router.IsPaneFullScreen(newPane));
+  EXPECT_FALSE(m_router.IsPaneFullScreen(pane));
+  Execute(R"({"cmd":"destroyWnd"})");
+  EXPECT_FALSE(m_router.IsPaneFullScreen(newPane));
+}
+
 TEST_F(WindowCommandsTest, HideAndShowWaitForReattachAfterALock) {
   Execute(R"({"cmd":"createWnd","data":{)" + kRect + "}}");
   Execute(R"({"cmd":"arrangeWnd","data":{"arrangeType":1}})");
