@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "FfmpegCpu.h"
+#include "Percentile.h"
 #include "VXAVPlayer.h"
 #include "platform/display/VideoOutput.h"
 #include "tests/unit/vxavplayer/MediaFixtures.h"
@@ -25,20 +27,6 @@ using vxtest::Unit;
 
 // This process's CPU time, all threads.
 double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
-
-// CPU seconds the ffmpeg tool reports for its own run (-benchmark), or -1.
-double FfmpegCpuSeconds(const std::string& arguments) {
-  const std::string command = "ffmpeg -nostdin -benchmark " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char line[512];
-  double seconds = -1;
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    double user = 0, system = 0;
-    if (std::sscanf(line, "bench: utime=%lfs stime=%lfs", &user, &system) == 2) seconds = user + system;
-  }
-  return pclose(pipe) == 0 ? seconds : -1;
-}
 
 // Windows of fixed sizes that accept every picture; latency is taken in the draw callback.
 class NullOutput : public platform::display::IVideoOutput {
@@ -122,12 +110,6 @@ struct Stream {
     }
   }
 };
-
-double Percentile(std::vector<double> v, double f) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(f * (v.size() - 1) + 0.5))];
-}
 
 struct Media {
   const char* name;

@@ -14,6 +14,7 @@ struct HeadlessDisplay::Window {
   bool invalid = false;
   bool paintPosted = false;
   std::optional<HeadlessFrame> frame;
+  std::vector<std::uint8_t> spare;  // the picture before the last one's pixels, reused by the next
 };
 
 struct HeadlessDisplay::Loop {
@@ -536,15 +537,21 @@ bool HeadlessDisplay::Present(WindowId window, const VideoFrameView& frame,
   HeadlessFrame copy;
   copy.width = frame.width;
   copy.height = frame.height;
+  {
+    // Every pane presents many pictures a second: their pixels go into the buffer of an earlier
+    // picture instead of a new, zero-filled one.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_windows.find(window);
+    if (it == m_windows.end()) return false;
+    copy.bgra.swap(it->second->spare);
+  }
   if (frame.bgra && frame.width > 0 && frame.height > 0) {
     copy.bgra.resize(static_cast<size_t>(frame.width) * frame.height * 4);
     for (int y = 0; y < frame.height; ++y)
       std::memcpy(&copy.bgra[static_cast<size_t>(y) * frame.width * 4],
                   frame.bgra + static_cast<size_t>(y) * frame.stride, static_cast<size_t>(frame.width) * 4);
-  }
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_windows.count(window) == 0) return false;
+  } else {
+    copy.bgra.clear();
   }
   if (overlay) {
     RecordingCanvas canvas;
@@ -556,6 +563,7 @@ bool HeadlessDisplay::Present(WindowId window, const VideoFrameView& frame,
   if (it == m_windows.end()) return false;
   auto& slot = it->second->frame;
   copy.presentCount = slot ? slot->presentCount + 1 : 1;
+  if (slot) it->second->spare.swap(slot->bgra);
   slot = std::move(copy);
   return true;
 }

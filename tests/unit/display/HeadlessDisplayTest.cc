@@ -149,6 +149,18 @@ TEST(HeadlessDisplay, KeepsLastPresentedFrameAndOverlay) {
   EXPECT_EQ(frame->bgra[0], 0xAA);
   EXPECT_TRUE(frame->overlay.empty());
   EXPECT_FALSE(GetVideoOutput()->Present(12345, view, nullptr));
+
+  // Pixels of earlier pictures are reused: a picture of another size, then a smaller one, each
+  // come back whole and alone.
+  std::vector<std::uint8_t> big(6 * 3 * 4, 0x11), small(2 * 1 * 4, 0x22);
+  ASSERT_TRUE(GetVideoOutput()->Present(w, VideoFrameView{big.data(), 6, 3, 6 * 4}, nullptr));
+  ASSERT_TRUE(GetVideoOutput()->Present(w, VideoFrameView{small.data(), 2, 1, 2 * 4}, nullptr));
+  frame = d.LastFrame(w);
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->width, 2);
+  EXPECT_EQ(frame->bgra, small);
+  ASSERT_TRUE(GetVideoOutput()->Present(w, VideoFrameView{big.data(), 6, 3, 6 * 4}, nullptr));
+  EXPECT_EQ(d.LastFrame(w)->bgra, big);
 }
 
 TEST(HeadlessDisplay, MonitorNearestPicksLargestOverlapThenDistance) {
