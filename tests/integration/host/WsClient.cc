@@ -61,13 +61,20 @@ int WsClient::ReadSome(char* buffer, std::size_t size) {
   return r.status == platform::net::IoStatus::kClosed ? 0 : -1;
 }
 
-bool WsClient::ReadExact(std::string& out, std::size_t n) {
+bool WsClient::Fill(std::size_t n) {
   char buffer[65536];
   while (m_pending.size() < n) {
     int got = ReadSome(buffer, sizeof buffer);
     if (got <= 0) return false;
     m_pending.append(buffer, static_cast<std::size_t>(got));
   }
+  return true;
+}
+
+void WsClient::SetReadTimeout(int timeoutMs) { platform::net::SetReceiveTimeout(m_socket, timeoutMs); }
+
+bool WsClient::ReadExact(std::string& out, std::size_t n) {
+  if (!Fill(n)) return false;
   out = m_pending.substr(0, n);
   m_pending.erase(0, n);
   return true;
@@ -110,17 +117,21 @@ std::string WsClient::MaskedFrame(int first, const std::string& payload) {
 bool WsClient::SendText(const std::string& text) { return SendRaw(MaskedFrame(0x81, text)); }
 
 std::optional<std::string> WsClient::ReadText() {
-  std::string head;
-  if (!ReadExact(head, 2)) return std::nullopt;
-  std::uint64_t n = static_cast<std::uint8_t>(head[1]) & 0x7F;
-  std::string ext;
+  // Nothing is taken until the whole frame is here: a time-out inside a frame leaves its bytes
+  // for the next read instead of losing the frame's start and reading its payload as a header.
+  if (!Fill(2)) return std::nullopt;
+  std::uint64_t n = static_cast<std::uint8_t>(m_pending[1]) & 0x7F;
+  std::size_t head = 2;
   if (n == 126 || n == 127) {
-    if (!ReadExact(ext, n == 126 ? 2 : 8)) return std::nullopt;
+    const std::size_t extra = n == 126 ? 2 : 8;
+    if (!Fill(head + extra)) return std::nullopt;
     n = 0;
-    for (char c : ext) n = (n << 8) | static_cast<std::uint8_t>(c);
+    for (std::size_t i = 0; i < extra; ++i) n = (n << 8) | static_cast<std::uint8_t>(m_pending[head + i]);
+    head += extra;
   }
-  std::string payload;
-  if (!ReadExact(payload, static_cast<std::size_t>(n))) return std::nullopt;
+  if (!Fill(head + static_cast<std::size_t>(n))) return std::nullopt;
+  std::string payload = m_pending.substr(head, static_cast<std::size_t>(n));
+  m_pending.erase(0, head + static_cast<std::size_t>(n));
   return payload;
 }
 

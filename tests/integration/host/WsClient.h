@@ -31,9 +31,13 @@ class WsClient {
   void Close();
   // Exactly `n` bytes (an answer's body); false on time-out or close.
   bool ReadExact(std::string& out, std::size_t n);
+  // How long later reads wait.
+  void SetReadTimeout(int timeoutMs);
 
  private:
   int ReadSome(char* buffer, std::size_t size);  // >0 bytes, 0 closed, -1 error/time-out
+  // Reads until at least `n` bytes wait in m_pending; false on time-out or close.
+  bool Fill(std::size_t n);
 
   platform::net::SocketHandle m_socket = platform::net::kInvalidSocket;
   SSL* m_ssl = nullptr;

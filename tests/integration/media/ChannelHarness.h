@@ -138,17 +138,19 @@ class ChannelTest : public ::testing::Test {
   }
 
   // A started channel playing into a new pane window of `args.width` x `args.height`. The start
-  // description is left empty: the channel learns the stream from its frames.
+  // description is left empty: the channel learns the stream from its frames. The sink and the
+  // pane size are given before the start, as the dispatcher does: the client thread may raise a
+  // notice before StartStream has even returned.
   std::unique_ptr<PlayChannel> Start(const StartArgs& args, PlayChannel::Options options = {}) {
     m_window = m_output.AddWindow(args.width, args.height);
     auto channel = std::make_unique<PlayChannel>(std::move(options));
+    channel->SetEventSink(m_events);
+    channel->SetPaneWidth(args.width);
+    channel->SetPaneHeight(args.height);
     StreamDescription description{};
     EXPECT_EQ(channel->StartStream(Url(args.query), args.request, m_window, description, args.playback, args.pane,
                                    "{KEY-" + std::to_string(args.pane) + "}", args.paneCount, args.dxva),
               0);
-    channel->SetEventSink(m_events);
-    channel->SetPaneWidth(args.width);
-    channel->SetPaneHeight(args.height);
     return channel;
   }
 

@@ -6,6 +6,7 @@
 
 namespace {
 constexpr int kPollMs = 100;
+constexpr int kHandshakeMs = 10000;
 
 bool ContainsAll(const std::string& text, const std::vector<std::string>& parts) {
   for (const std::string& part : parts) {
@@ -23,7 +24,9 @@ const rapidjson::Value* DataMember(rapidjson::Document& doc, const std::string& 
 }  // namespace
 
 bool PageClient::Open(int port) {
-  if (!m_ws.Connect(platform::net::Family::kIPv4, port, false, kPollMs) || !m_ws.Upgrade()) return false;
+  // The upgrade's answer may take long on a loaded machine; only later reads poll briefly.
+  if (!m_ws.Connect(platform::net::Family::kIPv4, port, false, kHandshakeMs) || !m_ws.Upgrade()) return false;
+  m_ws.SetReadTimeout(kPollMs);
   const std::string reply = Command("webconnect", R"({"webVersion":"1.0"})");
   rapidjson::Document doc;
   doc.Parse(reply.c_str());
