@@ -16,6 +16,8 @@ void PacketQueue::Push(std::unique_ptr<MediaPacket> packet) {
     m_room.wait(lock, [this] { return m_stopped || m_packets.size() < m_nMaxSize; });
     if (m_stopped) return;
     m_packets.push_back(std::move(packet));
+    lock.unlock();
+    m_ready.notify_one();
     return;
   }
   // Audio never depends on the video that was dropped, so it neither waits nor ends the wait.
@@ -24,6 +26,8 @@ void PacketQueue::Push(std::unique_ptr<MediaPacket> packet) {
     m_discarding = false;
   }
   m_packets.push_back(std::move(packet));
+  lock.unlock();
+  m_ready.notify_one();
 }
 
 std::unique_ptr<MediaPacket> PacketQueue::Pop() {
@@ -36,6 +40,28 @@ std::unique_ptr<MediaPacket> PacketQueue::Pop() {
   }
   m_room.notify_all();
   return packet;
+}
+
+std::unique_ptr<MediaPacket> PacketQueue::PopWait(std::chrono::milliseconds timeout) {
+  std::unique_ptr<MediaPacket> packet;
+  {
+    std::unique_lock<ThreadLib::ThreadMutex> lock(m_mutex);
+    m_ready.wait_for(lock, timeout, [this] { return m_stopped || m_woken || !m_packets.empty(); });
+    m_woken = false;
+    if (m_stopped || m_packets.empty()) return packet;
+    packet = std::move(m_packets.front());
+    m_packets.pop_front();
+  }
+  m_room.notify_all();
+  return packet;
+}
+
+void PacketQueue::Wake() {
+  {
+    std::lock_guard<ThreadLib::ThreadMutex> lock(m_mutex);
+    m_woken = true;
+  }
+  m_ready.notify_all();
 }
 
 void PacketQueue::Clear() {
@@ -58,6 +84,7 @@ void PacketQueue::Stop() {
     m_stopped = true;
   }
   m_room.notify_all();
+  m_ready.notify_all();
 }
 
 size_t PacketQueue::Count() {

@@ -1,6 +1,7 @@
 #pragma once
 // The bounded FIFO between a channel's client thread (Push) and its feed thread (Pop). Any thread
 // may Clear, Stop or change the mode; m_mutex guards every field below it.
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -18,6 +19,11 @@ class PacketQueue {
   void Push(std::unique_ptr<MediaPacket> packet);
   // The front packet, or none.
   std::unique_ptr<MediaPacket> Pop();
+  // The front packet, waiting up to `timeout` for one; none on time-out, after Stop, or when
+  // Wake was called since the last wait (a Wake before the wait is not lost).
+  std::unique_ptr<MediaPacket> PopWait(std::chrono::milliseconds timeout);
+  // Ends the current or next PopWait early, so the feed thread looks at its stop flag.
+  void Wake();
   // Frees every queued packet.
   void Clear();
   void SetDropMode(bool on);
@@ -29,6 +35,7 @@ class PacketQueue {
  private:
   ThreadLib::ThreadMutex m_mutex;
   std::condition_variable_any m_room;  // signalled when a packet leaves or the queue stops
+  std::condition_variable_any m_ready;  // signalled when a packet comes, on Wake and on Stop
   std::deque<std::unique_ptr<MediaPacket>> m_packets;
   const size_t m_nMaxSize = kMaxSize;
   bool m_dropMode = true;
@@ -36,4 +43,5 @@ class PacketQueue {
   // (second-frame flag clear); audio goes on being queued.
   bool m_discarding = false;
   bool m_stopped = false;
+  bool m_woken = false;
 };

@@ -23,10 +23,15 @@ void PlayChannel::FeedLoop() {
     BitRateMeter meter(now());
     while (!m_bFeedStop) {
       std::unique_ptr<MediaPacket> packet;
-      if (auto queue = Queue()) packet = queue->Pop();
+      // A push wakes the wait at once; the bound keeps the drained check (the library's buffer
+      // empties without telling us) at its old pace.
+      if (auto queue = Queue()) {
+        packet = queue->PopWait(kIdlePoll);
+      } else {
+        std::this_thread::sleep_for(kIdlePoll);
+      }
       if (!packet) {
         CheckPlaybackDrained();
-        std::this_thread::sleep_for(kIdlePoll);
         continue;
       }
       if (packet->kind == 0) {

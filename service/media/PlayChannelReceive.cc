@@ -330,5 +330,6 @@ void PlayChannel::StartFeedThread() {
 
 void PlayChannel::StopFeedThread() {
   m_bFeedStop = true;
+  if (auto queue = Queue()) queue->Wake();
   if (m_feedThread.joinable()) m_feedThread.join();
 }

@@ -26,19 +26,22 @@ void _RealWebSocket::forceClose() {
   closeTransport();
 }
 
-void _RealWebSocket::pumpIo(int timeout) {
+void _RealWebSocket::pumpIo(int timeout) { pumpIoUntil(timeout, platform::net::kInvalidSocket); }
+
+void _RealWebSocket::pumpIoUntil(int timeout, platform::net::SocketHandle waker) {
   try {
     if (m_readyState.load() == CLOSED) {
       if (timeout > 0) std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
       return;
     }
     if (timeout != 0 && !m_transport->HasPending()) {
-      std::vector<platform::net::PollEntry> entries(1);
+      std::vector<platform::net::PollEntry> entries(waker == platform::net::kInvalidSocket ? 1 : 2);
       entries[0].socket = m_transport->Socket();
       {
         std::lock_guard<std::mutex> lock(m_sendMutex);
         entries[0].wantWrite = !m_txbuf.empty();
       }
+      if (entries.size() == 2) entries[1].socket = waker;
       platform::net::Poll(entries, timeout);
     }
     // Stop reading while a whole maximal message is buffered, so a flooding peer cannot grow us.

@@ -24,6 +24,8 @@ class _RealWebSocket : public WebSocket {
   ~_RealWebSocket() override;
 
   void pumpIo(int timeout) override;
+  // pumpIo whose wait also ends as soon as `waker` (a PollWaker's handle) becomes readable.
+  void pumpIoUntil(int timeout, platform::net::SocketHandle waker);
   void sendText(const std::string& message) override;
   void sendBytes(const std::string& message) override;
   void sendByteVector(const std::vector<uint8_t>& message) override;

@@ -34,6 +34,7 @@ void StreamClient::Stop() {
     std::lock_guard<std::mutex> lock(m_dispatchMutex);
     m_stop.store(true);
   }
+  m_waker.Wake();
   std::lock_guard<std::mutex> lock(m_waitMutex);
   m_waitCv.notify_all();
 }
@@ -47,6 +48,7 @@ bool StreamClient::SendText(const std::string& text) {
   auto socket = CurrentSocket();
   if (!socket || socket->readyState() != WebSocket::OPEN) return false;
   socket->sendText(text);
+  m_waker.Wake();  // the client thread sends it now rather than after its wait
   return true;
 }
 
@@ -54,6 +56,7 @@ bool StreamClient::SendBinary(const std::vector<uint8_t>& bytes) {
   auto socket = CurrentSocket();
   if (!socket || socket->readyState() != WebSocket::OPEN) return false;
   socket->sendByteVector(bytes);
+  m_waker.Wake();
   return true;
 }
 
@@ -84,8 +87,11 @@ void StreamClient::Serve(const std::shared_ptr<easywsclient::_RealWebSocket>& so
       socket->pumpIo(static_cast<int>(kPollInterval.count()));
       continue;
     }
-    socket->pumpIo(0);
-    if (WaitOrStop(kPollInterval)) continue;
+    // Returns as soon as bytes arrive, a send is queued or a stop comes; the bound only caps a
+    // wake-up that never comes (no waker available).
+    socket->pumpIoUntil(static_cast<int>(kPollInterval.count()), m_waker.Handle());
+    m_waker.Drain();
+    if (m_stop.load()) continue;
     std::lock_guard<std::mutex> lock(m_dispatchMutex);
     // A stop that slipped in since the check above has already returned to its caller.
     if (!m_stop.load()) socket->dispatchBinary(deliver);

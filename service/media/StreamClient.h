@@ -1,6 +1,6 @@
 #pragma once
 // One stream source connection and the client thread that runs it, reconnecting up to its
-// attempt limit. The client thread polls, dispatches and calls the callback (under
+// attempt limit. The client thread waits on its socket, dispatches and calls the callback (under
 // m_dispatchMutex); other threads only send and stop. m_socketMutex guards the m_socket pointer.
 #include <atomic>
 #include <chrono>
@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/net/Socket.h"
 #include "service/media/RealWebSocket.h"
 
 // Called on the client thread: once with no bytes right after each connection, then once per
@@ -22,6 +23,7 @@ class StreamClient {
  public:
   static constexpr int kAttemptLimit = 5;
   static constexpr std::chrono::milliseconds kReconnectDelay{1000};
+  // Upper bound of one wait for socket data; data, stops and sends end the wait at once.
   static constexpr std::chrono::milliseconds kPollInterval{10};
 
   // Starts the client thread at once. Tests shorten the reconnect delay.
@@ -62,6 +64,7 @@ class StreamClient {
   std::mutex m_dispatchMutex;
   std::mutex m_waitMutex;
   std::condition_variable m_waitCv;  // wakes the client thread's waits on stop, and WaitEnded
+  platform::net::PollWaker m_waker;  // ends the client thread's socket wait on stop or send
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_ended{false};
   std::thread m_thread;

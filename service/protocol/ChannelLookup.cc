@@ -31,9 +31,12 @@ void GivePaneSizes(CPlayWnd& group, const CSession& session) {
   }
 }
 
-void PutChannel(SessionTable& sessions, CSession& session, int pane, ChannelPtr channel) {
+int StartAndPutChannel(SessionTable& sessions, CSession& session, int pane, ChannelPtr channel,
+                       const std::function<int(PlayChannel&)>& start) {
   std::lock_guard<std::mutex> lock(sessions.m_sessionsMutex);
+  const int result = start(*channel);
   session.m_channels[pane] = std::move(channel);
+  return result;
 }
 
 ChannelPtr TakeChannel(SessionTable& sessions, CSession& session, int pane) {

@@ -5,6 +5,7 @@
 // destroyed. Channels are stopped and destroyed after they left the table, outside
 // m_sessionsMutex: a stop waits for the channel's own threads, which may be waiting for that lock
 // to send a notice.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,8 +36,11 @@ int CameraChannelOfPane(const CSession& session, int pane);
 void GivePaneSizes(CPlayWnd& group, const CSession& session);
 
 // --- Table changes: command thread, m_commandMutex held; each takes m_sessionsMutex. ---
-// Puts `channel` into the table under `pane` (the pane must be free).
-void PutChannel(SessionTable& sessions, CSession& session, int pane, ChannelPtr channel);
+// Starts `channel` through `start` and puts it under `pane` (which must be free) while holding m_sessionsMutex, so an
+// event its client thread reports at once already finds the channel's owner. `start` may take
+// only the channel's own locks. Returns what `start` returned.
+int StartAndPutChannel(SessionTable& sessions, CSession& session, int pane, ChannelPtr channel,
+                       const std::function<int(PlayChannel&)>& start);
 // Takes the channel of `pane` out of the table; null when there is none.
 ChannelPtr TakeChannel(SessionTable& sessions, CSession& session, int pane);
 // Takes every channel out of the table, in ascending pane order.

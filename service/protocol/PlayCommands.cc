@@ -63,10 +63,10 @@ int StartInPane(CommandCall& call, CPlayWnd& group, const PaneStart& start, bool
   layout::PaneSize size = group.GetPaneSize(start.pane);
   channel->SetPaneWidth(size.width);
   channel->SetPaneHeight(size.height);
-  int result = channel->StartStream(call.request.url, start.requestJson, group.Pane(start.pane), DescriptionOf(start),
-                                    playback, start.pane, MakeGuidText(), group.m_paneCount, start.dxva);
-  PutChannel(call.service.sessions, call.session, start.pane, std::move(channel));
-  return result;
+  return StartAndPutChannel(call.service.sessions, call.session, start.pane, std::move(channel), [&](PlayChannel& c) {
+    return c.StartStream(call.request.url, start.requestJson, group.Pane(start.pane), DescriptionOf(start), playback,
+                         start.pane, MakeGuidText(), group.m_paneCount, start.dxva);
+  });
 }
 
 int StartPlay(CommandCall& call) {

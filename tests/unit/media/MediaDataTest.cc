@@ -1,6 +1,7 @@
 // Media headers, codec codes, the AV library's stream record, and the packet queue's policies.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -207,3 +208,29 @@ TEST(PacketQueueTest, PlaybackPushWaits) {
   }
 }
 
+
+// The feed's wait ends at once on a push from another thread, on Stop, and on a Wake given
+// before or during the wait; only the push yields a packet.
+TEST(PacketQueueTest, PopWaitEndsOnEvents) {
+  enum Event { kPush, kStop, kWakeBefore, kWakeDuring };
+  for (Event event : {kPush, kStop, kWakeBefore, kWakeDuring}) {
+    SCOPED_TRACE(event);
+    PacketQueue q;
+    if (event == kWakeBefore) q.Wake();
+    std::thread other([&] {
+      if (event == kPush) q.Push(Packet(7));
+      if (event == kStop) q.Stop();
+      if (event == kWakeDuring) q.Wake();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_ptr<MediaPacket> packet = q.PopWait(std::chrono::seconds(30));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    other.join();
+    EXPECT_EQ(packet != nullptr, event == kPush);
+    if (packet) {
+      EXPECT_EQ(packet->frameTime, 7u);
+    }
+  }
+  PacketQueue idle;
+  EXPECT_EQ(idle.PopWait(std::chrono::milliseconds(1)), nullptr);
+}
