@@ -362,7 +362,9 @@ namespace {
   attrs.background_pixmap = None;
   attrs.background_pixel = BlackPixel(c.dpy, c.screen);
   attrs.border_pixel = 0;
-  attrs.event_mask = kInputMask;
+  // Keys go to the focus window, never to a child under the pointer: a pane selecting them would
+  // swallow the Escape meant for its container (X delivers keys to the inferior holding the pointer).
+  attrs.event_mask = parent == c.root ? kInputMask : kInputMask & ~KeyPressMask;
   attrs.override_redirect = overrideRedirect ? True : False;
   attrs.bit_gravity = ForgetGravity;
   return XCreateWindow(c.dpy, parent, rect.left, rect.top, Positive(rect.Width()), Positive(rect.Height()),

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/display/x11/X11Display.h"
 #include "../sessionlock/FakeGdbus.h"
@@ -207,6 +209,53 @@ TEST(X11Display, SessionLockReachesTheOwnerThread) {
   display->Destroy(container);
   loop.join();
   EXPECT_EQ(delegate.heard, (std::vector<bool>{true, false}));
+}
+
+struct KeyDelegate : IWindowDelegate {
+  std::mutex mutex;
+  std::vector<std::pair<WindowId, Key>> keys;
+  IDisplay* display = nullptr;
+  void OnDestroy(WindowId) override {
+    if (display) display->PostQuit();
+  }
+  void OnKey(WindowId w, Key key) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    keys.emplace_back(w, key);
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return keys.size();
+  }
+};
+
+// A real key press with the pointer over a child reaches the focused container, as Escape out of
+// full screen needs; X would otherwise hand it to the child under the pointer.
+TEST(X11Display, KeyWithPointerOverChildReachesFocusedContainer) {
+  if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdotool not installed";
+  XvfbServer server;
+  ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
+  auto display = X11Display::Open(server.Display());
+  ASSERT_TRUE(display);
+  KeyDelegate containerKeys, paneKeys;
+  containerKeys.display = paneKeys.display = display.get();
+  std::promise<WindowId> created;
+  std::thread loop([&] {
+    WindowId c = display->CreateContainer(0, MakeRect(100, 50, 200, 100), &containerKeys);
+    display->CreateChild(c, MakeRect(0, 0, 200, 100), &paneKeys);
+    created.set_value(c);
+    display->RunLoop();
+  });
+  WindowId container = created.get_future().get();
+  ASSERT_TRUE(display->Show(container, true));
+  ASSERT_TRUE(WaitFor([&] { return display->IsVisible(container); }));
+  ASSERT_TRUE(display->SetFocus(container));
+  std::string command = "DISPLAY=" + server.Display() + " xdotool mousemove 150 100 key Escape";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_TRUE(WaitFor([&] { return containerKeys.Count() > 0; }));
+  EXPECT_EQ(paneKeys.Count(), 0u);
+  if (containerKeys.Count() > 0) EXPECT_EQ(containerKeys.keys[0].second, Key::Escape);
+  display->Destroy(container);
+  loop.join();
 }
 
 }  // namespace
