@@ -243,20 +243,20 @@ int Usage() {
 }
 
 int TrialMain(int argc, char** argv) {
-  TrialSpec spec;
+  TrialPlan plan;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string key = argv[i];
     const char* value = argv[i + 1];
-    if (key == "--source-port") spec.sourcePort = std::atoi(value);
-    else if (key == "--codec") spec.codec = value;
-    else if (key == "--size") ParseSize(value, &spec.width, &spec.height);
-    else if (key == "--fps") spec.fps = std::atoi(value);
-    else if (key == "--panes") spec.panes = std::atoi(value);
-    else if (key == "--seconds") spec.seconds = std::atof(value);
-    else if (key == "--area") ParseSize(value, &spec.areaWidth, &spec.areaHeight);
-    else if (key == "--capture") spec.capturePath = value;
+    if (key == "--source-port") plan.sourcePort = std::atoi(value);
+    else if (key == "--codec") plan.codec = value;
+    else if (key == "--size") ParseSize(value, &plan.width, &plan.height);
+    else if (key == "--fps") plan.fps = std::atoi(value);
+    else if (key == "--panes") plan.panes = std::atoi(value);
+    else if (key == "--seconds") plan.seconds = std::atof(value);
+    else if (key == "--area") ParseSize(value, &plan.areaWidth, &plan.areaHeight);
+    else if (key == "--capture") plan.capturePath = value;
   }
-  return RunTrial(spec);
+  return RunTrial(plan);
 }
 
 }  // namespace

@@ -63,17 +63,17 @@ std::map<platform::display::WindowId, int> PaneWindows(ServiceWiring& service, i
   return windows;
 }
 
-std::string MultiPlayData(const TrialSpec& spec, int relayPort) {
-  const std::string url = "ws://127.0.0.1:" + std::to_string(relayPort) + "/live?codec=" + spec.codec +
-                          "&width=" + std::to_string(spec.width) + "&height=" + std::to_string(spec.height) +
-                          "&fps=" + std::to_string(spec.fps);
-  const int coder = spec.codec == "h265" ? 150 : spec.codec == "mjpeg" ? 26 : 96;
+std::string MultiPlayData(const TrialPlan& plan, int relayPort) {
+  const std::string url = "ws://127.0.0.1:" + std::to_string(relayPort) + "/live?codec=" + plan.codec +
+                          "&width=" + std::to_string(plan.width) + "&height=" + std::to_string(plan.height) +
+                          "&fps=" + std::to_string(plan.fps);
+  const int coder = plan.codec == "h265" ? 150 : plan.codec == "mjpeg" ? 26 : 96;
   std::string items;
-  for (int pane = 0; pane < spec.panes; ++pane) {
+  for (int pane = 0; pane < plan.panes; ++pane) {
     if (!items.empty()) items += ",";
     items += R"({"wndIndex":)" + std::to_string(pane) + R"(,"playParam":{"videoCoder":)" + std::to_string(coder) +
-             R"(,"audioCoder":0,"frameRate":)" + std::to_string(spec.fps) + R"(,"bitRate":0,"width":)" +
-             std::to_string(spec.width) + R"(,"height":)" + std::to_string(spec.height) +
+             R"(,"audioCoder":0,"frameRate":)" + std::to_string(plan.fps) + R"(,"bitRate":0,"width":)" +
+             std::to_string(plan.width) + R"(,"height":)" + std::to_string(plan.height) +
              R"(},"requestJson":{"action":"play","data":{"channel":)" + std::to_string(pane + 1) +
              R"(,"sessionID":"bench"}}})";
   }
@@ -88,7 +88,7 @@ int LayoutFor(int panes) {
   return columns * columns;
 }
 
-int RunTrial(const TrialSpec& spec) {
+int RunTrial(const TrialPlan& plan) {
   platform::system::IgnoreBrokenPipe();
   const std::string dir = MakeRunDir();
   fs::current_path(dir);
@@ -110,39 +110,39 @@ int RunTrial(const TrialSpec& spec) {
     std::fprintf(stderr, "play_bench: the headless display did not open\n");
     return 1;
   }
-  const int loop = 2 * spec.fps;
-  FrameLedger ledger(spec.panes, loop);
+  const int loop = 2 * plan.fps;
+  FrameLedger ledger(plan.panes, loop);
   PresentTap tap(*headless, ledger, loop);
   platform::display::SetVideoOutput(&tap);
   auto service = std::make_unique<ServiceWiring>(std::move(display));
   std::thread server([&service] { service->Server().Run(); });
 
-  StreamRelay relay(spec.sourcePort, [&ledger](int pane, BenchClock::time_point at) { ledger.Received(pane, at); },
+  StreamRelay relay(plan.sourcePort, [&ledger](int pane, BenchClock::time_point at) { ledger.Received(pane, at); },
                     loop);
   PageClient page;
   bool ready = relay.Start() && page.Open(ServicePort(), 10s);
   std::string failure = ready ? "" : "no relay or no service";
-  const int layout = LayoutFor(spec.panes);
+  const int layout = LayoutFor(plan.panes);
   if (ready) {
     const std::string uuid = JsonString(page.Command("webconnect", R"({"webVersion":"1.0"})"), "uuid");
     // The browser window the page names after its session: the group attaches to it.
     headless->CreateForeignWindow("Nimbrel bench " + uuid + " - Chromium", "chromium",
-                                  platform::display::MakeRect(0, 0, spec.areaWidth, spec.areaHeight));
-    const std::string rect = R"({"rect":{"left":0,"top":0,"width":)" + std::to_string(spec.areaWidth) +
-                             R"(,"height":)" + std::to_string(spec.areaHeight) +
-                             R"(,"bodyHeight":)" + std::to_string(spec.areaHeight) + "}}";
+                                  platform::display::MakeRect(0, 0, plan.areaWidth, plan.areaHeight));
+    const std::string rect = R"({"rect":{"left":0,"top":0,"width":)" + std::to_string(plan.areaWidth) +
+                             R"(,"height":)" + std::to_string(plan.areaHeight) +
+                             R"(,"bodyHeight":)" + std::to_string(plan.areaHeight) + "}}";
     ready = !uuid.empty() && JsonInt(page.Command("createWnd", rect), "errorCode", -1) == 0 &&
             JsonInt(page.Command("arrangeWnd", R"({"arrangeType":)" + std::to_string(layout) + "}"), "errorCode",
                     -1) == 0;
     if (!ready) failure = "the window group was not made";
   }
   if (ready) {
-    tap.SetPanes(PaneWindows(*service, spec.panes));
-    ready = JsonInt(page.Command("startMultiPlay", MultiPlayData(spec, relay.Port())), "errorCode", -1) == 0;
+    tap.SetPanes(PaneWindows(*service, plan.panes));
+    ready = JsonInt(page.Command("startMultiPlay", MultiPlayData(plan, relay.Port())), "errorCode", -1) == 0;
     if (!ready) failure = "startMultiPlay failed";
   }
   const auto started = BenchClock::now();
-  while (ready && ledger.Counts().presenting < spec.panes) {
+  while (ready && ledger.Counts().presenting < plan.panes) {
     const auto waited = BenchClock::now() - started;
     const FrameLedger::PaneCounts counts = ledger.Counts();
     if (waited > kFirstPictures || (waited > kFirstFrames && counts.receiving == 0)) {
@@ -162,7 +162,7 @@ int RunTrial(const TrialSpec& spec) {
     const double harness0 = ThreadCpuSeconds(mainTid) + ThreadCpuSeconds(relay.ThreadId());
     const double cpu0 = ProcessCpuSeconds();
     const auto from = BenchClock::now();
-    const auto to = from + std::chrono::duration_cast<BenchClock::duration>(std::chrono::duration<double>(spec.seconds));
+    const auto to = from + std::chrono::duration_cast<BenchClock::duration>(std::chrono::duration<double>(plan.seconds));
     page.DrainUntil(to);
     const double cpu1 = ProcessCpuSeconds();
     const double harness1 = ThreadCpuSeconds(mainTid) + ThreadCpuSeconds(relay.ThreadId());
@@ -173,18 +173,18 @@ int RunTrial(const TrialSpec& spec) {
     const double serviceCpu = (cpu1 - cpu0) - (harness1 - harness0);
     int paneWidth = 0, paneHeight = 0;
     for (auto& [window, pane] : PaneWindows(*service, 1)) headless->GetClientSize(window, &paneWidth, &paneHeight);
-    if (!spec.capturePath.empty()) std::ofstream(spec.capturePath, std::ios::binary) << relay.Capture();
+    if (!plan.capturePath.empty()) std::ofstream(plan.capturePath, std::ios::binary) << relay.Capture();
     std::printf(
         "RESULT ok=1 panes=%d layout=%d paneWidth=%d paneHeight=%d seconds=%.2f startSeconds=%.1f received=%ld "
         "presented=%ld dropped=%ld unmatched=%ld presentedPerSecond=%.2f serviceCpu=%.3f harnessCpu=%.3f "
         "p50=%.2f p99=%.2f max=%.2f earlyP50=%.2f lateP50=%.2f rssKiB=%ld baseKiB=%ld queueDrops=%d "
         "resourceWarnings=%d backlogBytes=%zu\n",
-        spec.panes, layout, paneWidth, paneHeight, spec.seconds, startSeconds, f.received, f.presented, f.dropped,
+        plan.panes, layout, paneWidth, paneHeight, plan.seconds, startSeconds, f.received, f.presented, f.dropped,
         f.unmatched, f.presentedPerSecond, serviceCpu, harness1 - harness0, f.p50Ms, f.p99Ms, f.maxMs,
         f.firstFifthP50Ms, f.lastFifthP50Ms, rssKiB, baseKiB, queueDrops.load(), resourceWarnings.load(), backlog);
   } else {
     for (char& c : failure) c = c == ' ' ? '_' : c;  // one word in the result line
-    std::printf("RESULT ok=0 panes=%d why=%s\n", spec.panes, failure.c_str());
+    std::printf("RESULT ok=0 panes=%d why=%s\n", plan.panes, failure.c_str());
   }
   std::fflush(stdout);
 

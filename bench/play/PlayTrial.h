@@ -3,7 +3,7 @@
 // WebSocket playing `panes` streams of nimbrel-source in one group, measured for `seconds`.
 #include <string>
 
-struct TrialSpec {
+struct TrialPlan {
   int sourcePort = 0;
   std::string codec = "h264";
   int width = 640;
@@ -17,6 +17,6 @@ struct TrialSpec {
 };
 
 // Runs the trial and prints its figures as one line "RESULT key=value ..."; 0 when it ran.
-int RunTrial(const TrialSpec& spec);
+int RunTrial(const TrialPlan& plan);
 // The smallest square layout (1, 4, 9 ... 64) with room for `panes`.
 int LayoutFor(int panes);
