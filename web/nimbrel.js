@@ -112,7 +112,8 @@
         if (done) return;
         done = true;
         clearTimeout(timer);
-        ws.onopen = ws.onmessage = ws.onerror = ws.onclose = null;
+        ws.onopen = ws.onmessage = ws.onclose = null;
+        ws.onerror = () => {}; // closing a socket still connecting reports an error
         if (err) {
           try {
             ws.close();
@@ -716,6 +717,7 @@
       // What the service was last told.
       this._sent = { visible: true, rect: null, cut: null };
       this._frame = 0;
+      this._creating = false;
       this._syncing = null;
       this._dirty = false;
       this._cleanup = [];
@@ -732,6 +734,16 @@
 
     // createWnd, visibility, layout and cut; used at attach and again after a reconnect.
     async _create() {
+      this._creating = true;
+      try {
+        await this._createSteps();
+      } finally {
+        this._creating = false;
+      }
+      this._schedule();
+    }
+
+    async _createSteps() {
       const c = this.client;
       const state = this._state();
       const data = { rect: state.rect };
@@ -754,7 +766,6 @@
       }
       await c.arrangeWnd({ arrangeType: this.layout });
       if (this.ratio !== undefined) await c.setWndRatio({ ratioType: this.ratio });
-      this._schedule();
     }
 
     async _replay() {
@@ -849,7 +860,8 @@
     // Tells the service what changed, one command at a time; changes that arrive meanwhile are
     // measured again when the running pass ends, so a fast scroll sends only what is current.
     _sync() {
-      if (this.destroyed || this.client.state !== 'open') return Promise.resolve();
+      // While the group is being created, _create measures again when it is done.
+      if (this.destroyed || this._creating || this.client.state !== 'open') return Promise.resolve();
       if (this._syncing) {
         this._dirty = true;
         return this._syncing;
