@@ -128,3 +128,31 @@ test('the group follows the element and comes back with its streams after a rest
   assert.equal(await page.title(), `Renamed ${newId}`);
   assert.deepEqual((await events()).filter((e) => e.name === 'error'), []);
 });
+
+test('a failed attach leaves nothing behind that would swallow the next one', async () => {
+  const containers = () => {
+    try {
+      return xdotool(xvfb.display, 'search', '--onlyvisible', '--classname', '^nimbrelsvc$').split('\n').length;
+    } catch (err) {
+      return 0;
+    }
+  };
+  await waitFor('the first group on screen', () => containers() === 1);
+  // A second connection whose id is not in the caption: the service cannot find the window.
+  const first = await page.evaluate(async () => {
+    window.other = await Nimbrel.connect({ port: window.test.client.port, title: false, reconnect: false });
+    return window.other.attach(document.getElementById('video')).then(() => 'attached', (e) => e.code);
+  });
+  assert.equal(first, -1);
+  // With the id in the caption the same connection attaches, with windows of its own.
+  await page.evaluate(async () => {
+    document.title += ' ' + window.other.sessionId;
+    window.otherGroup = await window.other.attach(document.getElementById('video'));
+  });
+  await waitFor('a second container', () => containers() === 2);
+  await page.evaluate(async () => {
+    await window.otherGroup.destroy();
+    window.other.close();
+  });
+  await waitFor('the second container gone', () => containers() === 1);
+});
