@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the service from build/run with its demo:
-# a synthetic camera source and the demo page. Prints the addresses where each really listens
-# (the service moves to further ports when its first ones are taken). Ctrl-C stops everything.
+# The demo in one command: installs what running needs, builds the programs, and runs them from
+# build/run: the demo camera source nimbrel-source and the watchdog nimbrelwd, which starts the
+# service. Prints the demo page's address and opens it in the desktop's browser when there is
+# a desktop. Ctrl-C stops everything it started.
+#   NIMBREL_NO_BROWSER=1  never open a browser        NIMBREL_SOURCE_PORT  camera source port (9100)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
-"$top/scripts/install-deps.sh"
-"$top/scripts/build.sh"
-run="$(cd "${NIMBREL_BUILD_DIR:-$top/build}/run" && pwd -P)"
+build="${NIMBREL_BUILD_DIR:-$top/build}"
+"$top/scripts/install-deps.sh" --run
+# A first build for running skips the tests and benchmarks (and the tools they need); a build
+# folder configured before keeps its choice.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  export NIMBREL_CMAKE_ARGS="-DNIMBREL_TESTS=OFF -DNIMBREL_BENCH=OFF ${NIMBREL_CMAKE_ARGS:-}"
+fi
+"$top/scripts/build.sh" nimbrelsvc nimbrelwd nimbrel-source nimbrel_web nimbrel_certificates
+run="$(cd "$build/run" && pwd -P)"
 cd "$run"
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
-trap cleanup EXIT INT TERM
+cleanup() {
+  trap - EXIT INT TERM
+  # The watchdog first, so it does not start the service again.
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 # The IPv4 loopback ports process $1 listens on, lowest first (from /proc, so nothing to install).
 listening_ports() {
@@ -56,34 +70,49 @@ wait_for_service() {
   return 1
 }
 
-if [ -x ./nimbrel-source ]; then
-  ./nimbrel-source --port 9100 --tls-port 9101 --cert certificates/server-cert.pem \
+# The camera source: its fixed port when free, else any free one (the page is told which).
+start_source() {
+  ./nimbrel-source --port "$1" --tls-port "$2" --cert certificates/server-cert.pem \
     --key certificates/server-key.pem > source.log 2>&1 &
   source_pid=$!
-  pids+=("$source_pid")
+}
+source_port="${NIMBREL_SOURCE_PORT:-9100}"
+start_source "$source_port" $((source_port + 1))
+if ! source_ports=($(wait_for_ports "$source_pid" 2)); then
+  kill "$source_pid" 2>/dev/null || true
+  start_source 0 0
+  source_ports=($(wait_for_ports "$source_pid" 2)) || { echo "The camera source did not start; see $run/source.log"; exit 1; }
 fi
-if [ -x ./nimbrelwd ]; then
-  ./nimbrelwd &
-  pids+=($!)
-  if service="$(wait_for_service)"; then pids+=("$service"); fi
-else
-  ./nimbrelsvc &
-  service=$!
-  pids+=("$service")
-fi
+pids+=("$source_pid")
+echo "Demo cameras: ws://127.0.0.1:${source_ports[0]}/  wss://127.0.0.1:${source_ports[1]}/"
 
-if [ -n "${source_pid:-}" ]; then
-  if ports=($(wait_for_ports "$source_pid" 2)); then
-    echo "Demo camera source: ws://127.0.0.1:${ports[0]}/  wss://127.0.0.1:${ports[1]}/"
-  else
-    echo "Demo camera source did not start; see $run/source.log"
-  fi
-fi
+./nimbrelwd &
+pids=("$!" "${pids[@]}")
+service="$(wait_for_service)" || { echo "The watchdog did not start the service"; exit 1; }
+pids+=("$service")
 # The plain listener takes the first free port and TLS the next free one after it.
-if [ -n "${service:-}" ] && ports=($(wait_for_ports "$service" 2)); then
-  echo "Service: ws://127.0.0.1:${ports[0]}/  wss://127.0.0.1:${ports[1]}/"
-  echo "Demo page: http://127.0.0.1:${ports[0]}/web/index.html"
+ports=($(wait_for_ports "$service" 2)) || { echo "The service is not listening; see its log above"; exit 1; }
+echo "Service: ws://127.0.0.1:${ports[0]}/  wss://127.0.0.1:${ports[1]}/"
+page="http://127.0.0.1:${ports[0]}/web/demo/index.html"
+if [ "${source_ports[0]}" != 9100 ]; then page+="?source=ws://127.0.0.1:${source_ports[0]}"; fi
+echo "Demo page: $page"
+
+# A desktop: an X display whose server is there (or Wayland), not CI, and a browser opener.
+desktop() {
+  [ -z "${CI:-}" ] && [ -z "${NIMBREL_NO_BROWSER:-}" ] && command -v xdg-open >/dev/null || return 1
+  [ -n "${WAYLAND_DISPLAY:-}" ] && return 0
+  case "${DISPLAY:-}" in
+    :*) local n="${DISPLAY#:}"; [ -S "/tmp/.X11-unix/X${n%%.*}" ] ;;
+    ?*) return 0 ;;
+    *) return 1 ;;
+  esac
+}
+if desktop; then
+  # The browser is the user's, not ours: it stays open after Ctrl-C.
+  (setsid xdg-open "$page" >/dev/null 2>&1 &)
+  echo "Opened in the default browser."
 else
-  echo "The service is not listening; see its log above"
+  echo "Open it in Chromium or Firefox on this machine's desktop."
 fi
+echo "Ctrl-C stops the demo."
 wait
