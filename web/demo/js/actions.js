@@ -38,7 +38,7 @@ export async function toggleZoom() {
   try {
     await ctx.client[on ? 'enableZoom' : 'disableZoom']({ wndIndex: s.pane });
     s.entry.zoom = on;
-    if (on) notify(`Zoom on in pane ${s.pane + 1}: drag over the picture to zoom into that area`, 'info', { toast: true });
+    if (on) notify(`Zoom on in pane ${s.pane + 1}: drag over the picture to zoom into that area`, 'info', { banner: true });
   } catch (err) {
     notify(`Zoom failed (code ${codeOf(err)})`, 'error');
   }
@@ -62,7 +62,7 @@ export async function toggleTalk() {
       requestJson: { action: 'talk', data: { channel: s?.camera?.talk ? 1000 + s.pane : 0, encodeType: 'G711A' } },
     });
     ctx.talk = { camera };
-    notify(`Talking to ${camera.name}: the microphone goes to its speaker`, 'ok', { toast: true });
+    notify(`Talking to ${camera.name}: the microphone goes to its speaker`, 'ok', { banner: true });
   } catch (err) {
     notify(`Cannot talk to ${camera.name} (code ${codeOf(err)})`, 'error');
   }
@@ -86,7 +86,7 @@ export function onTalkNotice(code) {
 export async function fullScreen() {
   try {
     await ctx.client.fullScreen({});
-    notify('Full screen: press Esc to leave', 'info', { toast: true });
+    notify('Full screen: press Esc to leave', 'info', { banner: true });
   } catch (err) {
     notify(`Full screen failed (code ${codeOf(err)})`, 'error');
   }

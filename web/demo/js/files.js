@@ -77,7 +77,7 @@ export async function snapshot() {
     return;
   }
   addFile('snapshot', path);
-  notify(`Snapshot of ${camera.name}: ${path}`, 'ok', { toast: true });
+  notify(`Snapshot of ${camera.name}: ${path}`, 'ok', { banner: true });
   openFile(path);
 }
 
@@ -96,7 +96,7 @@ export async function toggleRecord() {
       notify(`Recording of ${camera.name} did not stop cleanly (code ${codeOf(err)})`, 'error');
     }
     addFile('recording', path);
-    notify(`Recording saved: ${path}`, 'ok', { toast: true });
+    notify(`Recording saved: ${path}`, 'ok', { banner: true });
     return;
   }
   const key = entry.mode === 'playback' ? 'clipsPlaybackPath' : 'recordFilePath';
@@ -149,5 +149,5 @@ export function onDownloadProgress(progress) {
   // The stop seals the file (its trailer); the source has sent everything.
   ctx.client.stopDownload({ requestJson: { action: 'stop' } }).catch(() => {});
   addFile('download', path);
-  notify(`Download complete: ${path}`, 'ok', { toast: true });
+  notify(`Download complete: ${path}`, 'ok', { banner: true });
 }

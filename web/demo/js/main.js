@@ -136,7 +136,7 @@ function onNotices(client) {
     else notify(`Pane ${d.wndIndex + 1}: the camera ended its stream (code ${code})`, 'warn');
   });
   client.on('resource', () => notify('The computer is short of processor or memory', 'warn'));
-  client.on('playbackFileEnd', (d) => notify(`Pane ${d.wndIndex + 1}: the recording has reached its end`, 'info', { toast: true }));
+  client.on('playbackFileEnd', (d) => notify(`Pane ${d.wndIndex + 1}: the recording has reached its end`, 'info', { banner: true }));
   client.on('downloadStartTime', (d) => notify(`Download begins at ${new Date(Number(d.startTime) * 1000).toLocaleTimeString()}`));
   client.on('downloadProgress', (d) => onDownloadProgress(d.progress));
   client.on('startTalk', (d) => onTalkNotice(d.errorCode));
@@ -185,7 +185,7 @@ async function start() {
   refresh();
   showFiles();
   loadFolders().then(fillSettings).catch((err) => notify(`Save folders unknown (code ${codeOf(err)})`, 'warn'));
-  if (ctx.fresh) notify('Welcome: four demo cameras play below. Click a pane, then a camera to change it.', 'ok', { toast: true });
+  if (ctx.fresh) notify('Welcome: four demo cameras play below. Click a pane, then a camera to change it.', 'ok', { banner: true });
 }
 
 // ---- settings -------------------------------------------------------------------------------
@@ -209,7 +209,7 @@ function wireSettings() {
     const folders = Object.fromEntries(new FormData(form));
     try {
       await saveFolders(folders);
-      notify('Save folders stored', 'ok', { toast: true });
+      notify('Save folders stored', 'ok', { banner: true });
     } catch (err) {
       notify(`Save folders not stored (code ${codeOf(err)})`, 'error');
     }

@@ -1,4 +1,4 @@
-// What the user is told: the connection status, short-lived toasts, the notice log and the
+// What the user is told: the connection status, a short-lived banner, the notice log and the
 // list of files the service wrote.
 const $ = (id) => document.getElementById(id);
 
@@ -11,8 +11,8 @@ function clock(date = new Date()) {
   return date.toTimeString().slice(0, 8);
 }
 
-// level: 'info', 'ok', 'warn' or 'error'. Errors and warnings also pop up as toasts.
-export function notify(text, level = 'info', { toast = level !== 'info' } = {}) {
+// level: 'info', 'ok', 'warn' or 'error'. Errors and warnings also show in the banner.
+export function notify(text, level = 'info', { banner = level !== 'info' } = {}) {
   const log = $('log');
   log.querySelector('.empty')?.remove();
   const li = document.createElement('li');
@@ -24,17 +24,21 @@ export function notify(text, level = 'info', { toast = level !== 'info' } = {}) 
   li.append(time, span);
   log.prepend(li);
   while (log.children.length > 200) log.lastChild.remove();
-  if (toast) showToast(text, level);
+  if (banner) showBanner(text, level);
 }
 
-export function showToast(text, level = 'info') {
-  const box = $('toasts');
-  const div = document.createElement('div');
-  div.className = `toast ${level}`;
-  div.textContent = text;
-  box.append(div);
-  while (box.children.length > 4) box.firstChild.remove();
-  setTimeout(() => div.remove(), level === 'error' ? 8000 : 4000);
+// The latest message stands in the top bar for a few seconds: nothing of the page may lie over
+// the video area (the service's windows would hide it), and nothing should cover the controls.
+let bannerTimer = 0;
+export function showBanner(text, level = 'info') {
+  const banner = $('banner');
+  const span = document.createElement('span');
+  span.textContent = text;
+  banner.replaceChildren(span);
+  banner.title = text;
+  banner.className = `banner shown ${level}`;
+  clearTimeout(bannerTimer);
+  bannerTimer = setTimeout(() => banner.classList.remove('shown'), level === 'error' ? 8000 : 4000);
 }
 
 const kKinds = { snapshot: 'Snapshot', recording: 'Recording', download: 'Download' };
