@@ -724,10 +724,6 @@
       this._onNotice = (n) => this._noticeEnded(n);
     }
 
-    _scale() {
-      return this.options.scale || root.devicePixelRatio || 1;
-    }
-
     _state() {
       return desiredState(this.element, this.options.partial, this.options.scale);
     }
@@ -771,8 +767,7 @@
     async _replay() {
       this._sent = { visible: true, rect: null, cut: null };
       await this._create();
-      const streams = [...this.streams.entries()];
-      for (const [pane, s] of streams) {
+      for (const s of [...this.streams.values()]) {
         try {
           await this.client.command(s.cmd, s.data);
         } catch (err) {

@@ -59,24 +59,46 @@ test('the group follows the element and comes back with its streams after a rest
   assert.deepEqual((await sent()).find((c) => c.cmd === 'cuttingPartWnd').data.rect, { width: 640, height: 760 - viewport });
   await waitFor('the container on screen', containerShown);
 
-  // Table of scroll positions and what the service must be told.
+  // What the page does, and what the service must be told.
+  const display = (v) => () => page.evaluate((d) => { document.getElementById('video').style.display = d; }, v);
+  // Keys go to the focused window: the browser's, not the group's container.
+  const browserWindow = xdotool(xvfb.display, 'search', '--onlyvisible', '--name', uuid.replace(/[{}]/g, '.'));
+  const keys = (key) => () => {
+    xdotool(xvfb.display, 'windowfocus', '--sync', browserWindow.split('\n')[0]);
+    xdotool(xvfb.display, 'key', key);
+  };
+  // A tab that leaves the front: Chromium driven by playwright keeps pages visible, so the page
+  // is told as the browser would tell it.
+  const tab = (state) => () => page.evaluate((v) => {
+    if (v) Object.defineProperty(document, 'visibilityState', { value: v, configurable: true });
+    else delete document.visibilityState;
+    document.dispatchEvent(new Event('visibilitychange'));
+  }, state);
   const steps = [
-    { y: 300, what: 'moved, whole', pred: (c) => c.cmd === 'moveWnd' && c.data.rect.top === 100, shown: true },
-    { y: 450, what: 'hidden, cut at the top', pred: (c) => c.cmd === 'hideWnd', shown: false },
-    { y: 2000, what: 'still hidden, out of view', pred: null, shown: false },
-    { y: 300, what: 'shown again', pred: (c) => c.cmd === 'showWnd', shown: true },
+    { act: () => scrollTo(300), what: 'moved, whole', pred: (c) => c.cmd === 'moveWnd' && c.data.rect.top === 100, shown: true },
+    { act: () => scrollTo(450), what: 'hidden, cut at the top', pred: (c) => c.cmd === 'hideWnd', shown: false },
+    { act: () => scrollTo(2000), what: 'still hidden, out of view', pred: null, shown: false },
+    { act: () => scrollTo(300), what: 'shown again', pred: (c) => c.cmd === 'showWnd', shown: true },
+    { act: display('none'), what: 'hidden with the element', pred: (c) => c.cmd === 'hideWnd', shown: false },
+    { act: display('block'), what: 'shown with the element', pred: (c) => c.cmd === 'showWnd', shown: true },
+    { act: tab('hidden'), what: 'hidden with its tab', pred: (c) => c.cmd === 'hideWnd', shown: false },
+    { act: tab(null), what: 'shown with its tab', pred: (c) => c.cmd === 'showWnd', shown: true },
+    // Page zoom 110%: device pixels grow, the element's CSS box does not.
+    { act: keys('ctrl+plus'), what: 'zoomed in', pred: (c) => c.cmd === 'moveWnd' && c.data.rect.width === 704, shown: true },
+    { act: keys('ctrl+0'), what: 'zoom reset', pred: (c) => c.cmd === 'moveWnd' && c.data.rect.width === 640, shown: true },
   ];
   for (const step of steps) {
     const from = (await sent()).length;
-    await scrollTo(step.y);
+    await step.act();
     if (step.pred) await waitSent(step.what, from, step.pred);
     await waitFor(`${step.what}: the container ${step.shown ? 'shown' : 'hidden'}`, () => containerShown() === step.shown);
   }
-  // Scrolling moves the group at most once per frame and never piles up commands.
+  await scrollTo(300);
+  // A quick scroll never has more than one command in flight, and ends where the page stops.
   const before = (await sent()).length;
-  for (let y = 0; y <= 300; y += 10) await scrollTo(y);
+  await page.evaluate(() => window.test.flick(0, 300, 10));
   await waitSent('the last move', before, (c) => c.cmd === 'moveWnd' && c.data.rect.top === 100);
-  assert.ok((await sent(before)).length <= 31, 'more commands than scroll steps');
+  assert.equal(await page.evaluate(() => window.test.maxInFlight), 1);
 
   // One camera plays, another is refused by its source: the refusal arrives as an event.
   const live = `ws://127.0.0.1:${source.port}/live?codec=h264&width=320&height=180&fps=10`;
@@ -105,4 +127,32 @@ test('the group follows the element and comes back with its streams after a rest
   assert.notEqual(newId, uuid);
   assert.equal(await page.title(), `Renamed ${newId}`);
   assert.deepEqual((await events()).filter((e) => e.name === 'error'), []);
+});
+
+test('a failed attach leaves nothing behind that would swallow the next one', async () => {
+  const containers = () => {
+    try {
+      return xdotool(xvfb.display, 'search', '--onlyvisible', '--classname', '^nimbrelsvc$').split('\n').length;
+    } catch (err) {
+      return 0;
+    }
+  };
+  await waitFor('the first group on screen', () => containers() === 1);
+  // A second connection whose id is not in the caption: the service cannot find the window.
+  const first = await page.evaluate(async () => {
+    window.other = await Nimbrel.connect({ port: window.test.client.port, title: false, reconnect: false });
+    return window.other.attach(document.getElementById('video')).then(() => 'attached', (e) => e.code);
+  });
+  assert.equal(first, -1);
+  // With the id in the caption the same connection attaches, with windows of its own.
+  await page.evaluate(async () => {
+    document.title += ' ' + window.other.sessionId;
+    window.otherGroup = await window.other.attach(document.getElementById('video'));
+  });
+  await waitFor('a second container', () => containers() === 2);
+  await page.evaluate(async () => {
+    await window.otherGroup.destroy();
+    window.other.close();
+  });
+  await waitFor('the second container gone', () => containers() === 1);
 });
