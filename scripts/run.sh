@@ -16,15 +16,27 @@ fi
 "$top/scripts/build.sh" nimbrelsvc nimbrelwd nimbrel-source nimbrel_web nimbrel_certificates
 run="$(cd "$build/run" && pwd -P)"
 cd "$run"
-pids=()
 cleanup() {
   trap - EXIT INT TERM
-  # The watchdog first, so it does not start the service again.
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  # The watchdog first, so it starts no service again, then every service it started from here.
+  if [ -n "${watchdog_pid:-}" ]; then
+    kill "$watchdog_pid" 2>/dev/null || true
+    wait "$watchdog_pid" 2>/dev/null || true
+    for p in $(services); do kill "$p" 2>/dev/null || true; done
+  fi
+  if [ -n "${source_pid:-}" ]; then kill "$source_pid" 2>/dev/null || true; fi
   wait 2>/dev/null || true
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+# The services this user runs from this folder (the ones the watchdog keeps).
+services() {
+  local d
+  for d in /proc/[0-9]*; do
+    if [ -O "$d" ] && [ "$(readlink "$d/exe" 2>/dev/null)" = "$run/nimbrelsvc" ]; then echo "${d#/proc/}"; fi
+  done
+}
 
 # The IPv4 loopback ports process $1 listens on, lowest first (from /proc, so nothing to install).
 listening_ports() {
@@ -55,16 +67,15 @@ wait_for_ports() {
   return 1
 }
 
-# The service this user runs from this folder (the one the watchdog keeps), once it runs.
+# The service once the watchdog has started it.
 wait_for_service() {
-  local d
+  local found
   for _ in $(seq 300); do
-    for d in /proc/[0-9]*; do
-      if [ -O "$d" ] && [ "$(readlink "$d/exe" 2>/dev/null)" = "$run/nimbrelsvc" ]; then
-        echo "${d#/proc/}"
-        return 0
-      fi
-    done
+    found="$(services | head -n 1)"
+    if [ -n "$found" ]; then
+      echo "$found"
+      return 0
+    fi
     sleep 0.1
   done
   return 1
@@ -80,16 +91,15 @@ source_port="${NIMBREL_SOURCE_PORT:-9100}"
 start_source "$source_port" $((source_port + 1))
 if ! source_ports=($(wait_for_ports "$source_pid" 2)); then
   kill "$source_pid" 2>/dev/null || true
+  wait "$source_pid" 2>/dev/null || true
   start_source 0 0
   source_ports=($(wait_for_ports "$source_pid" 2)) || { echo "The camera source did not start; see $run/source.log"; exit 1; }
 fi
-pids+=("$source_pid")
 echo "Demo cameras: ws://127.0.0.1:${source_ports[0]}/  wss://127.0.0.1:${source_ports[1]}/"
 
 ./nimbrelwd &
-pids=("$!" "${pids[@]}")
+watchdog_pid=$!
 service="$(wait_for_service)" || { echo "The watchdog did not start the service"; exit 1; }
-pids+=("$service")
 # The plain listener takes the first free port and TLS the next free one after it.
 ports=($(wait_for_ports "$service" 2)) || { echo "The service is not listening; see its log above"; exit 1; }
 echo "Service: ws://127.0.0.1:${ports[0]}/  wss://127.0.0.1:${ports[1]}/"
@@ -107,10 +117,22 @@ desktop() {
     *) return 1 ;;
   esac
 }
-if desktop; then
-  # The browser is the user's, not ours: it stays open after Ctrl-C.
-  (setsid xdg-open "$page" >/dev/null 2>&1 &)
+# Browsers do not run as root: under sudo the page opens as the user who called it. The opener
+# is not a job of this script, so Ctrl-C does not wait for the browser.
+open_page() {
+  if [ "$(id -u)" -ne 0 ]; then
+    (setsid xdg-open "$page" >/dev/null 2>&1 &)
+  elif [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
+    (setsid sudo -u "$SUDO_USER" -H env DISPLAY="${DISPLAY:-}" WAYLAND_DISPLAY="${WAYLAND_DISPLAY:-}" \
+      XAUTHORITY="${XAUTHORITY:-}" xdg-open "$page" >/dev/null 2>&1 &)
+  else
+    return 1
+  fi
+}
+if desktop && open_page; then
   echo "Opened in the default browser."
+elif desktop; then
+  echo "Open it in Chromium or Firefox of your desktop session (browsers do not run as root)."
 else
   echo "Open it in Chromium or Firefox on this machine's desktop."
 fi

@@ -69,7 +69,7 @@ function refresh() {
   }
   const entry = ctx.panes.get(ctx.selected);
   const camera = entry && cameraById(entry.camera);
-  $('paneName').textContent = `Pane ${ctx.selected + 1}` + (camera ? ` · ${camera.name}${entry.mode === 'playback' ? ' (recording)' : ''}` : ' · empty');
+  $('paneName').textContent = `Pane ${ctx.selected + 1}` + (camera ? ` · ${camera.name}${entry.mode === 'playback' ? ' (playback)' : ''}` : ' · empty');
   const online = Boolean(ctx.group);
   $('btnPlay').textContent = entry ? 'Stop' : 'Play';
   $('btnSound').classList.toggle('on', Boolean(entry?.sound));
