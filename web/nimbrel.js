@@ -718,6 +718,7 @@
       this._sent = { visible: true, rect: null, cut: null };
       this._frame = 0;
       this._creating = false;
+      this._held = false;
       this._syncing = null;
       this._dirty = false;
       this._cleanup = [];
@@ -725,7 +726,23 @@
     }
 
     _state() {
-      return desiredState(this.element, this.options.partial, this.options.scale);
+      const state = desiredState(this.element, this.options.partial, this.options.scale);
+      return this._held ? { ...state, visible: false } : state;
+    }
+
+    /**
+     * Hides the group until resume(), for page content that must show over the element (a menu,
+     * a dialog): the group is a window of its own and would cover it. @returns {Promise<void>}
+     */
+    suspend() {
+      this._held = true;
+      return this._sync();
+    }
+
+    /** Shows the group again where the element is now. @returns {Promise<void>} */
+    resume() {
+      this._held = false;
+      return this._sync();
     }
 
     // createWnd, visibility, layout and cut; used at attach and again after a reconnect.

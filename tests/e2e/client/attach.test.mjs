@@ -83,6 +83,8 @@ test('the group follows the element and comes back with its streams after a rest
     { act: display('block'), what: 'shown with the element', pred: (c) => c.cmd === 'showWnd', shown: true },
     { act: tab('hidden'), what: 'hidden with its tab', pred: (c) => c.cmd === 'hideWnd', shown: false },
     { act: tab(null), what: 'shown with its tab', pred: (c) => c.cmd === 'showWnd', shown: true },
+    { act: () => page.evaluate(() => window.test.group.suspend()), what: 'suspended', pred: (c) => c.cmd === 'hideWnd', shown: false },
+    { act: () => page.evaluate(() => window.test.group.resume()), what: 'resumed', pred: (c) => c.cmd === 'showWnd', shown: true },
     // Page zoom 110%: device pixels grow, the element's CSS box does not.
     { act: keys('ctrl+plus'), what: 'zoomed in', pred: (c) => c.cmd === 'moveWnd' && c.data.rect.width === 704, shown: true },
     { act: keys('ctrl+0'), what: 'zoom reset', pred: (c) => c.cmd === 'moveWnd' && c.data.rect.width === 640, shown: true },
