@@ -2,7 +2,8 @@
 // NIMBREL_E2E_BROWSER=chromium (playwright-core) or firefox (puppeteer-core over WebDriver BiDi),
 // both Debian's. The page opens, connects, lays the group over its video area to the pixel, plays
 // four cameras, switches layouts (by button and by key) and keeps them across a reload, follows
-// scrolling, records, snapshots, downloads, talks and shows a camera that refuses.
+// scrolling, records, snapshots, downloads, plays sound, zooms, talks, shows a camera that refuses,
+// plays back with its time bar and keeps the save folders.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -230,10 +231,18 @@ step('downloads a clip with the progress bar reaching 100', async () => {
   await waitFor(`${clip} written`, () => sizeOf(clip) > 10000, 10000);
 });
 
-step('talks to the camera of the pane clicked', async () => {
+const hasClass = (selector, name) => ev(([s, n]) => document.querySelector(s).classList.contains(n), [selector, name]);
+
+step('sound, zoom and talk of the pane clicked', async () => {
   const office = cell(el, 2, 3);
   xdotool(xvfb.display, 'mousemove', ...centre(office).map(String), 'click', '1');
   await waitFor('pane 4 selected', async () => (await pageText('#paneName')).startsWith('Pane 4 · Office'));
+  await click('#btnSound');
+  await waitFor('the sound of Office on', () => hasClass('#btnSound', 'on'), 15000);
+  await click('#btnZoom');
+  await waitFor('the zoom on', () => hasClass('#btnZoom', 'on'));
+  await click('#btnZoom');
+  await waitFor('the zoom off', async () => !(await hasClass('#btnZoom', 'on')));
   await click('#btnTalk');
   await waitFor('audio reaching the camera', () => source.events.some((e) => e.event === 'talkAudio' && e.messages > 0), 15000);
   assert.equal(await pageText('#btnTalk'), 'Talking to Office');

@@ -131,11 +131,18 @@ function onNotices(client) {
   });
   client.on('notice', (d) => {
     const code = d.errorCode;
-    if (code === 1) notify('The computer is short of processor or memory: fewer panes will play smoothly', 'warn');
-    else if (code === -5) notify(`A file could not be written (disk full?)${d.wndIndex >= 0 ? ` in pane ${d.wndIndex + 1}` : ''}`, 'error');
-    else notify(`Pane ${d.wndIndex + 1}: the camera ended its stream (code ${code})`, 'warn');
+    const where = d.wndIndex >= 0 ? ` in pane ${d.wndIndex + 1}` : '';
+    if (code === -5) notify(`A file could not be written${where}: is the disk full?`, 'error');
+    else notify(`A camera ended its stream${where} (code ${code})`, 'warn');
   });
-  client.on('resource', () => notify('The computer is short of processor or memory', 'warn'));
+  // The resource guard repeats itself every two seconds while the machine is loaded: say it once
+  // a minute.
+  let resourceSaid = 0;
+  client.on('resource', () => {
+    if (Date.now() - resourceSaid < 60000) return;
+    resourceSaid = Date.now();
+    notify('The computer is short of processor or memory: fewer panes will play smoothly', 'warn');
+  });
   client.on('playbackFileEnd', (d) => notify(`Pane ${d.wndIndex + 1}: the recording has reached its end`, 'info', { banner: true }));
   client.on('downloadStartTime', (d) => notify(`Download begins at ${new Date(Number(d.startTime) * 1000).toLocaleTimeString()}`));
   client.on('downloadProgress', (d) => onDownloadProgress(d.progress));
