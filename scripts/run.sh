@@ -88,7 +88,7 @@ start_source() {
   source_pid=$!
 }
 source_port="${NIMBREL_SOURCE_PORT:-9100}"
-start_source "$source_port" $((source_port + 1))
+start_source "$source_port" $((source_port ? source_port + 1 : 0))
 if ! source_ports=($(wait_for_ports "$source_pid" 2)); then
   kill "$source_pid" 2>/dev/null || true
   wait "$source_pid" 2>/dev/null || true
