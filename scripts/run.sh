@@ -81,19 +81,34 @@ wait_for_service() {
   return 1
 }
 
-# The camera source: its fixed port when free, else any free one (the page is told which).
+# The camera source: its fixed port when free, else any free one (the page is told which). Its
+# first line names its plain and TLS ports.
 start_source() {
+  rm -f source.log  # so the line read next is this start's
   ./nimbrel-source --port "$1" --tls-port "$2" --cert certificates/server-cert.pem \
     --key certificates/server-key.pem > source.log 2>&1 &
   source_pid=$!
 }
+source_listening() {
+  local line
+  for _ in $(seq 300); do
+    line="$(grep -m1 '"event":"listening"' source.log 2>/dev/null || true)"
+    if [ -n "$line" ]; then
+      sed -E 's/.*"port":([0-9]+).*"tlsPort":([0-9]+).*/\1 \2/' <<<"$line"
+      return 0
+    fi
+    case "$(sed 's/.*) //' "/proc/$source_pid/stat" 2>/dev/null)" in "" | Z*) return 1 ;; esac
+    sleep 0.1
+  done
+  return 1
+}
 source_port="${NIMBREL_SOURCE_PORT:-9100}"
 start_source "$source_port" $((source_port ? source_port + 1 : 0))
-if ! source_ports=($(wait_for_ports "$source_pid" 2)); then
+if ! source_ports=($(source_listening)); then
   kill "$source_pid" 2>/dev/null || true
   wait "$source_pid" 2>/dev/null || true
   start_source 0 0
-  source_ports=($(wait_for_ports "$source_pid" 2)) || { echo "The camera source did not start; see $run/source.log"; exit 1; }
+  source_ports=($(source_listening)) || { echo "The camera source did not start; see $run/source.log"; exit 1; }
 fi
 echo "Demo cameras: ws://127.0.0.1:${source_ports[0]}/  wss://127.0.0.1:${source_ports[1]}/"
 
