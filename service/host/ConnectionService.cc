@@ -156,7 +156,9 @@ bool WsServer::FeedFrames(Connection& c, const std::uint8_t* data, std::size_t s
   } else if (!texts.empty() || c.partialFrameSinceMs == 0) {
     c.partialFrameSinceMs = NowMs();
   }
-  return QueueTexts(c, texts);
+  // A close frame ends the connection, and with it the page's session, once the texts before it
+  // are queued.
+  return QueueTexts(c, texts) && !c.frames.CloseSeen();
 }
 
 bool WsServer::QueueTexts(Connection& c, std::vector<std::string>& texts) {

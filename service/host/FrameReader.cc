@@ -7,6 +7,7 @@ constexpr std::size_t kKeptCapacity = 4 * 1024;
 }  // namespace
 
 bool FrameReader::Feed(const std::uint8_t* data, std::size_t size, std::vector<std::string>& texts) {
+  if (m_closeSeen) return true;
   m_buffer.insert(m_buffer.end(), data, data + size);
   std::string text;
   for (;;) {
@@ -16,8 +17,13 @@ bool FrameReader::Feed(const std::uint8_t* data, std::size_t size, std::vector<s
     if (announced > m_limit) return false;
     std::int64_t used = ParseFrame(front, text, left);
     if (used < 0) break;
-    texts.push_back(text);
     m_start += static_cast<std::size_t>(used);
+    if (IsCloseFrame(front, left)) {
+      m_closeSeen = true;
+      m_start = m_buffer.size();
+      break;
+    }
+    texts.push_back(text);
   }
   if (m_start == m_buffer.size()) {
     m_buffer.clear();

@@ -63,6 +63,11 @@ std::int64_t ParseFrame(std::uint8_t* frame, std::string& text, std::size_t leng
   return static_cast<std::int64_t>(h.headerLength + n);
 }
 
+bool IsCloseFrame(const std::uint8_t* frame, std::size_t length) {
+  Header h;
+  return ReadHeader(frame, length, h) && h.opcode == 8;
+}
+
 std::string BuildTextFrame(const std::string& text) {
   std::uint64_t n = text.size();
   std::string frame;

@@ -13,5 +13,8 @@ std::uint64_t AnnouncedFrameSize(const std::uint8_t* frame, std::size_t length);
 // leaves `text` empty.
 std::int64_t ParseFrame(std::uint8_t* frame, std::string& text, std::size_t length);
 
+// Whether the bytes start with the header of a close frame (opcode 8).
+bool IsCloseFrame(const std::uint8_t* frame, std::size_t length);
+
 // One unfragmented, unmasked text frame carrying `text`.
 std::string BuildTextFrame(const std::string& text);

@@ -134,11 +134,12 @@ export function makeRunDir(port) {
   return dir;
 }
 
-export async function startService(dir, port, display) {
+// `env` adds to or overrides the service's environment.
+export async function startService(dir, port, display, env = {}) {
   const log = [];
   const proc = spawn('./nimbrelsvc', [], {
     cwd: dir,
-    env: { ...process.env, DISPLAY: display, HOME: path.join(dir, 'home'), XDG_DATA_HOME: path.join(dir, 'home') },
+    env: { ...process.env, DISPLAY: display, HOME: path.join(dir, 'home'), XDG_DATA_HOME: path.join(dir, 'home'), ...env },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   proc.stdout.on('data', (d) => log.push(String(d)));
@@ -189,6 +190,52 @@ export async function launchBrowser(display, url) {
   const page = await context.newPage();
   await page.goto(url);
   return { browser, page };
+}
+
+// Debian's Firefox ESR driven by puppeteer-core over WebDriver BiDi (never a downloaded browser).
+// Resolves with the same {browser, page} pair as launchBrowser; puppeteer's page has evaluate,
+// click, keyboard.press and reload as playwright's does.
+export async function launchFirefox(display, url) {
+  const { default: puppeteer } = await import('puppeteer-core');
+  const browser = await puppeteer.launch({
+    browser: 'firefox',
+    executablePath: process.env.NIMBREL_FIREFOX || '/usr/bin/firefox-esr',
+    headless: false,
+    defaultViewport: null,
+    env: { ...process.env, DISPLAY: display },
+    args: ['--width=1000', '--height=700'],
+    extraPrefsFirefox: {
+      // No first-run pages, update or telemetry traffic, no session restore prompts.
+      'browser.shell.checkDefaultBrowser': false,
+      'browser.startup.homepage_override.mstone': 'ignore',
+      'datareporting.policy.dataSubmissionEnabled': false,
+      'app.update.auto': false,
+      'browser.sessionstore.resume_from_crash': false,
+    },
+  });
+  const [page] = await browser.pages();
+  await page.goto(url);
+  return { browser, page };
+}
+
+// Screenshots of a failing step are kept here: build/e2e-failures next to the run directory.
+export const FAILURE_DIR = path.join(RUN_DIR, '..', 'e2e-failures');
+
+// Runs `fn`; when it throws, keeps the screen as FAILURE_DIR/<name>.png and throws on.
+export async function keepShotOnFailure(display, name, fn) {
+  try {
+    return await fn();
+  } catch (err) {
+    try {
+      fs.mkdirSync(FAILURE_DIR, { recursive: true });
+      const file = path.join(FAILURE_DIR, `${name.replace(/[^A-Za-z0-9_.-]+/g, '-')}.png`);
+      savePng(display, file);
+      err.message += ` (screen kept in ${file})`;
+    } catch (shotErr) {
+      // the failure itself matters more than its picture
+    }
+    throw err;
+  }
 }
 
 export function xdotool(display, ...args) {

@@ -129,6 +129,27 @@ TEST(FrameReader, SameMessagesAtEverySplitPoint) {
   }
 }
 
+// A page closing its WebSocket ends the connection: the texts before the close frame still count,
+// nothing after it does, and the close is seen only once the frame is whole.
+TEST(FrameReader, StopsAtACloseFrameAtEverySplitPoint) {
+  Bytes stream = ClientFrame(0x81, "before");
+  Bytes close = ClientFrame(0x88, std::string("\x03\xE9", 2));  // status 1001, going away
+  stream.insert(stream.end(), close.begin(), close.end());
+  const std::size_t closeEnd = stream.size();
+  Bytes after = ClientFrame(0x81, "after");
+  stream.insert(stream.end(), after.begin(), after.end());
+  for (std::size_t a = 0; a <= stream.size(); ++a) {
+    FrameReader reader;
+    std::vector<std::string> got;
+    ASSERT_TRUE(reader.Feed(stream.data(), a, got));
+    EXPECT_EQ(reader.CloseSeen(), a >= closeEnd) << "split at " << a;
+    ASSERT_TRUE(reader.Feed(stream.data() + a, stream.size() - a, got));
+    EXPECT_TRUE(reader.CloseSeen()) << "split at " << a;
+    EXPECT_EQ(got, std::vector<std::string>{"before"}) << "split at " << a;
+    EXPECT_EQ(reader.Buffered(), 0u);
+  }
+}
+
 TEST(FrameReader, RefusesFramesBeyondTheLimit) {
   struct Case {
     const char* name;
