@@ -11,6 +11,8 @@ PACKAGES=(
   libx11-dev libxext-dev libxrandr-dev libpulse-dev
   ffmpeg curl xvfb openbox x11-utils xdotool imagemagick libnss3-tools zenity
   chromium procps psmisc python3 libglib2.0-bin
+  # Browser tests under a second window manager, and EWMH requests to the managers.
+  xfwm4 dbus-daemon wmctrl
 )
 
 missing=()

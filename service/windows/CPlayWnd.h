@@ -168,6 +168,8 @@ class CPlayWnd {
   std::atomic<int>& m_fullScreenCount;  // the link's, so readers need not find the group
   std::atomic<bool> m_mouseDown{false};
   std::atomic<int> m_offsetX{0}, m_offsetY{0}, m_bodyHeight{0};
+  // From the browser window's top to its page's top when the page last told its bodyHeight.
+  std::atomic<int> m_pageTop{0};
   std::atomic<int> m_savedWidth{0}, m_savedHeight{0};
   std::atomic<int> m_monitorLeft{0}, m_monitorTop{0};
   std::atomic<WindowId> m_browserWindow{0}, m_pageWindow{0};

@@ -500,6 +500,36 @@ TEST_F(PlayWndTest, FollowTimerWalkHoldsNoRegistryLockAndSkipsDestroyedGroups) {
   for (WindowId listed : m_display.Listed()) EXPECT_NE(listed, notYetWalkedBrowser);
 }
 
+// A page placed by its bodyHeight keeps its distance from the browser window's top while a window
+// manager moves, resizes or maximises the window, before the page tells its new height; a moveWnd
+// then measures that distance again.
+TEST_F(PlayWndTest, FollowTimerKeepsThePageUnderTheWindowTop) {
+  m_display.SetForeignRect(m_browser, MakeRect(100, 50, 1000, 800));
+  Build(4, 720);  // the page starts 80 pixels under the window's top
+  ASSERT_EQ(*m_display.GetWindowRect(Container()), MakeRect(110, 150, 640, 480));
+  struct Case {
+    const char* what;
+    Rect browser;
+    Point container;
+  } cases[] = {
+      {"moved", MakeRect(300, 60, 1000, 800), {310, 160}},
+      {"taller at the bottom", MakeRect(300, 60, 1000, 900), {310, 160}},
+      {"taller at the top", MakeRect(300, 10, 1000, 950), {310, 110}},
+      {"maximised", MakeRect(0, 0, 1280, 1024), {10, 100}},
+      {"restored", MakeRect(100, 50, 1000, 800), {110, 150}},
+  };
+  for (const auto& c : cases) {
+    m_display.SetForeignRect(m_browser, c.browser);
+    CPlayWnd::FollowBrowsers();
+    EXPECT_EQ(*m_display.GetWindowRect(Container()), MakeRect(c.container.x, c.container.y, 640, 480)) << c.what;
+  }
+  // The browser's toolbar grew by 30 pixels and the page says so.
+  ASSERT_EQ(m_group->MoveTo(10, 20, 640, 480, 690), 0);
+  m_display.SetForeignRect(m_browser, MakeRect(0, 0, 1280, 1024));
+  CPlayWnd::FollowBrowsers();
+  EXPECT_EQ(*m_display.GetWindowRect(Container()), MakeRect(10, 130, 640, 480));
+}
+
 TEST_F(PlayWndTest, FollowTimerBorderCorrections) {
   // Where window rectangles include the browser's borders (6 pixels, 8 when maximised).
   m_display.SetFrameCorrection(8, 6);
