@@ -198,6 +198,9 @@ class CPlayWnd {
   void OnPaneMouse(int index, platform::display::MouseAction action, int x, int y);
   void ReportMouse(bool finished);
   void FullScreenThread();
+  // Closes a pane full screen that runs or is still starting; none starts afterwards.
+  void CloseFullScreen();
+  void JoinFullScreen();
 
   platform::display::IDisplay& m_display;
   std::atomic<WindowId> m_container{0};
@@ -222,6 +225,12 @@ class CPlayWnd {
   std::mutex m_noResourceMutex;
   std::condition_variable m_noResourceWake;
   bool m_stopNoResource = true;  // guarded by m_noResourceMutex
+  // The pane full screen: its thread, its dialog once made, and whether the group is going away
+  // (then no dialog may start or stay). Written under m_fullScreenMutex: the thread may be
+  // started on the window thread (double click) while the command thread destroys the group.
+  // The window thread reads the dialog alone.
+  std::mutex m_fullScreenMutex;
   std::thread m_fullScreenThread;
   std::atomic<WindowId> m_fullScreenDialog{0};
+  bool m_fullScreenClosing = false;
 };

@@ -120,10 +120,37 @@ class PausingDisplay : public HeadlessDisplay {
     return m_listed;
   }
 
+  // Once held, the next top-most window (a full-screen dialog) is made only after some window is
+  // destroyed, or after two seconds when none is.
+  WindowId CreateTopmost(const Rect& rect, IWindowDelegate* delegate) override {
+    {
+      std::unique_lock<std::mutex> lock(m_pauseMutex);
+      if (m_holdTopmost) {
+        m_holdTopmost = false;
+        m_pauseChanged.wait_for(lock, std::chrono::seconds(2), [this] { return m_destroyRequested; });
+      }
+    }
+    return HeadlessDisplay::CreateTopmost(rect, delegate);
+  }
+  void Destroy(WindowId window) override {
+    {
+      std::lock_guard<std::mutex> lock(m_pauseMutex);
+      m_destroyRequested = true;
+      m_pauseChanged.notify_all();
+    }
+    HeadlessDisplay::Destroy(window);
+  }
+  void HoldTopmost() {
+    std::lock_guard<std::mutex> lock(m_pauseMutex);
+    m_holdTopmost = true;
+    m_destroyRequested = false;
+  }
+
  private:
   std::mutex m_pauseMutex;
   std::condition_variable m_pauseChanged;
   bool m_armed = false, m_released = false;
+  bool m_holdTopmost = false, m_destroyRequested = false;
   WindowId m_stoppedIn = 0;
   std::vector<WindowId> m_listed;  // parents listed since armed
 };
@@ -635,6 +662,30 @@ TEST_F(PlayWndTest, DoubleClickAndPaneFullScreen) {
   EXPECT_EQ(m_group->m_fullScreenCount, 0);
   m_group.reset();  // joins the full-screen thread
   EXPECT_FALSE(m_display.State(dialog));
+}
+
+// A group destroyed while its pane full screen is still starting: the dialog that comes up
+// meanwhile goes with the group instead of keeping the destruction waiting for a user to close it.
+TEST_F(PlayWndTest, DestroyWhilePaneFullScreenStarts) {
+  Build(4);
+  m_events.player = 7;  // the sink still answers for the pane while the group goes
+  m_display.HoldTopmost();  // the dialog is made only once the destruction is under way
+  ASSERT_EQ(m_group->FullScreen(true), 0);
+  auto destroyed = std::async(std::launch::async, [this] { m_group.reset(); });
+  bool ended = destroyed.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  auto dialogs = [this] {
+    std::vector<WindowId> out;
+    for (const auto& t : m_display.ListTopLevelWindows())
+      if (auto state = m_display.State(t.id); state && state->topmost) out.push_back(t.id);
+    return out;
+  };
+  if (!ended) {
+    // Close what the destruction waits for, so that the test ends and reports.
+    for (WindowId dialog : dialogs()) m_display.Destroy(dialog);
+    destroyed.wait();
+  }
+  EXPECT_TRUE(ended) << "the destruction waited for the full-screen dialog";
+  EXPECT_TRUE(dialogs().empty()) << "a dialog outlived its group";
 }
 
 TEST_F(PlayWndTest, PaneFullScreenClosesAtOnceWithoutPlayer) {
