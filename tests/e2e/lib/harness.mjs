@@ -212,6 +212,23 @@ export async function launchBrowser(display, url) {
   return { browser, page };
 }
 
+// Debian's firefox-esr driven over WebDriver BiDi; the window is as large as Chromium's and the
+// page is not resized behind the window's back (no viewport emulation).
+export async function launchFirefox(display, url) {
+  const { default: puppeteer } = await import('puppeteer-core');
+  const browser = await puppeteer.launch({
+    browser: 'firefox',
+    executablePath: process.env.NIMBREL_FIREFOX || '/usr/bin/firefox-esr',
+    headless: false,
+    defaultViewport: null,
+    env: { ...process.env, DISPLAY: display },
+    args: ['--width=1000', '--height=700'],
+  });
+  const page = (await browser.pages())[0] || await browser.newPage();
+  await page.goto(url);
+  return { browser, page };
+}
+
 export function xdotool(display, ...args) {
   return execFileSync('xdotool', args, { env: { ...process.env, DISPLAY: display } }).toString().trim();
 }
