@@ -44,22 +44,30 @@ after(async () => {
   if (service && process.exitCode) console.log(service.log.join(''));
 });
 
-// Waits until the grid stands still over no green, then hides it and checks that the element
-// it covered is exactly where it stood. `what` names the step in a failure.
-async function coversElement(what) {
+// Waits until `look` (given a screenshot) finds the same box in two screenshots in a row: a
+// browser repaints its page a little after the window manager changes its window.
+function steady(what, look) {
+  let last = null;
+  return waitFor(what, () => {
+    const box = look(screenshot(xvfb.display));
+    const settled = box && same(box, last);
+    last = box;
+    return settled ? box : null;
+  }, 10000);
+}
+
+// Waits until the grid stands still over no green (elsewhere than `from`, where given), then hides
+// it and checks that the element it covered is exactly where it stood. `what` names the step.
+async function coversElement(what, from) {
   let seen = '';
-  const grid = await waitFor(what, () => {
-    const img = screenshot(xvfb.display);
+  const grid = await steady(what, (img) => {
     const box = bbox(img, isGrid);
     const green = bbox(img, isGreen);
     seen = `grid ${describe(box)}, green ${describe(green)}`;
-    return !green && box && box.w === 640 && box.h === 480 ? box : null;
-  }, 10000).catch(() => assert.fail(`${what}: ${seen}`));
+    return !green && box && box.w === 640 && box.h === 480 && !same(box, from) ? box : null;
+  }).catch(() => assert.fail(`${what}: ${seen}`));
   assert.equal((await page.evaluate(() => window.test.send('hideWnd', {}))).data.errorCode, 0);
-  const element = await waitFor(`the element after ${what}`, () => {
-    const img = screenshot(xvfb.display);
-    return bbox(img, isGrid) ? null : bbox(img, isGreen);
-  });
+  const element = await steady(`the element after ${what}`, (img) => (bbox(img, isGrid) ? null : bbox(img, isGreen)));
   assert.ok(same(grid, element), `${what}: the grid stood ${describe(grid)}, the element is ${describe(element)}`);
   assert.equal((await page.evaluate(() => window.test.send('showWnd', {}))).data.errorCode, 0);
   return grid;
@@ -89,16 +97,17 @@ test(`the grid covers the element in ${browserName} under ${process.env.NIMBREL_
     return box && (box.x !== placed.x || box.y !== placed.y);
   }, 5000, 5);
   console.log(`the grid followed the window in ${Date.now() - moved} ms`);
-  await coversElement('moving');
+  await coversElement('moving', placed);
   // Each of these changes the page's width once the browser has taken the new size.
-  const resized = async (what, act) => {
+  // `from`: where the grid stood before, when the step moves the page.
+  const resized = async (what, act, from) => {
     const width = await page.evaluate(() => window.innerWidth);
     act();
     await waitFor(`the browser ${what}`, async () => (await page.evaluate(() => window.innerWidth)) !== width);
-    return coversElement(what);
+    return coversElement(what, from);
   };
-  await resized('resizing', () => xdotool(xvfb.display, 'windowsize', window, '900', '650'));
+  const afterResize = await resized('resizing', () => xdotool(xvfb.display, 'windowsize', window, '900', '650'));
   if (xvfb.windowManager === 'none') return;  // only a window manager maximises
-  await resized('maximising', () => wmctrl(window, 'add'));
-  await resized('restoring', () => wmctrl(window, 'remove'));
+  const maximised = await resized('maximising', () => wmctrl(window, 'add'), afterResize);
+  await resized('restoring', () => wmctrl(window, 'remove'), maximised);
 });
