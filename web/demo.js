@@ -22,37 +22,37 @@
   ];
   const videoCoders = { h264: 96, h265: 150, mjpeg: 26 };
 
-  let svc;
+  let svc, group;
   try {
-    svc = await Nimbrel.connect();
+    // The page is served by the service, so its port is where the service listens.
+    svc = await Nimbrel.connect({ port: Number(location.port) || 9000 });
   } catch (err) {
     status.textContent = 'The Nimbrel service is not running (start it with scripts/run.sh).';
     return;
   }
   svc.on('*', (m) => log(JSON.stringify(m)));
-  svc.on('onGetSelectWndIndex', (m) => { selected = m.data.wndIndex; });
+  svc.on('onGetSelectWndIndex', (n) => { selected = n.wndIndex; });
   svc.on('close', () => { status.textContent = 'disconnected'; });
+  svc.on('reconnecting', () => { status.textContent = 'reconnecting...'; });
+  svc.on('reconnect', () => { status.textContent = 'service ' + svc.version + ' (reconnected)'; });
+  status.textContent = 'service ' + svc.version;
 
-  const hello = await svc.command('webconnect', { webVersion: 'demo' });
-  // The service finds this browser window by the session id in its caption.
-  document.title = 'Nimbrel demo ' + hello.uuid;
-  status.textContent = 'service ' + hello.data.version;
-
-  const created = await svc.command('createWnd', {
-    rect: Nimbrel.regionOf(video),
-    style: { wndColor: '#101418', borderColor: '#3a4756', highlightColor: '#f5b400', borderPixel: 1, highlightPixel: 2 },
-  });
-  if (created.data.errorCode !== 0) {
-    status.textContent = 'could not lay the video windows over this page (' + created.data.errorCode + ')';
+  try {
+    // Lays the panes over #video and keeps them there while the page scrolls or resizes.
+    group = await svc.attach(video, {
+      layout: 4,
+      style: { wndColor: '#101418', borderColor: '#3a4756', highlightColor: '#f5b400', borderPixel: 1, highlightPixel: 2 },
+    });
+  } catch (err) {
+    status.textContent = 'could not lay the video windows over this page (' + err.code + ')';
+    return;
   }
-  await svc.command('arrangeWnd', { arrangeType: 4 });
 
   // Starts camera `channel` from `url` in `pane`; the service answers -1 when the pane plays.
   const play = (url, pane, channel) => {
     const q = new URL(url.replace(/^ws/, 'http')).searchParams;
-    return svc.command('startPlay', {
+    return group.play(pane, {
       url,
-      wndIndex: pane,
       requestJson: { action: 'play', data: { channel, sessionID: 'demo-' + channel } },
       playParam: {
         videoCoder: videoCoders[q.get('codec') || 'h264'] || 96, audioCoder: 0,
@@ -62,8 +62,8 @@
     });
   };
   const playAll = async () => {
-    const replies = await Promise.all(cameras.map((c, pane) => play(source.value + '/live?' + c.query, pane, c.channel)));
-    const failed = replies.filter((r) => r.data.errorCode !== 0).length;
+    const replies = await Promise.allSettled(cameras.map((c, pane) => play(source.value + '/live?' + c.query, pane, c.channel)));
+    const failed = replies.filter((r) => r.status !== 'fulfilled').length;
     status.textContent = failed ? failed + ' of 4 cameras did not start (is nimbrel-source running?)'
       : 'playing 4 cameras from ' + source.value;
   };
@@ -73,19 +73,15 @@
   for (const n of [1, 4, 9, 16, 25, 36, 64]) {
     const b = document.createElement('button');
     b.textContent = n;
-    b.onclick = () => svc.command('arrangeWnd', { arrangeType: n });
+    b.onclick = () => group.arrange(n);
     layouts.appendChild(b);
   }
-
-  const follow = () => svc.command('moveWnd', { rect: Nimbrel.regionOf(video) });
-  window.addEventListener('resize', follow);
-  window.addEventListener('scroll', follow);
 
   document.getElementById('playAll').onclick = playAll;
   // A camera of its own in the selected pane: channel 10 + pane.
   document.getElementById('play').onclick = () =>
     play(source.value + '/live?' + cameras[0].query, selected, 10 + selected);
-  document.getElementById('stop').onclick = () => svc.command('stopPlayBack', { wndIndex: selected, requestJson: {} });
-  document.getElementById('stopAll').onclick = () => svc.command('stopPlay', { channel: -1, requestJson: {} });
-  document.getElementById('fullscreen').onclick = () => svc.command('fullScreen', {});
+  document.getElementById('stop').onclick = () => group.stop(selected);
+  document.getElementById('stopAll').onclick = () => group.stopAll();
+  document.getElementById('fullscreen').onclick = () => svc.fullScreen();
 })();

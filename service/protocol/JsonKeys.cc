@@ -1,5 +1,8 @@
 #include "service/protocol/JsonKeys.h"
 
+#include <cmath>
+#include <limits>
+
 KeyReader::KeyReader(const rapidjson::Value* object) : m_object(object) {
   if (m_object && !m_object->IsObject()) throw KeyError{};
 }
@@ -34,10 +37,14 @@ std::string KeyReader::String(const char* key) const {
   return std::string(v.GetString(), v.GetStringLength());
 }
 
+// Integer literals count too: a page's JSON.stringify writes 25.0 as 25, and refusing it would
+// leave the command without any reply.
 float KeyReader::Float(const char* key) const {
   const rapidjson::Value& v = Value(key);
-  if (!v.IsFloat()) throw KeyError{};
-  return v.GetFloat();
+  if (!v.IsNumber()) throw KeyError{};
+  const double d = v.GetDouble();
+  if (!(std::fabs(d) <= std::numeric_limits<float>::max())) throw KeyError{};
+  return static_cast<float>(d);
 }
 
 KeyReader KeyReader::Object(const char* key) const { return KeyReader(&Value(key)); }
