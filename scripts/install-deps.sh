@@ -15,6 +15,8 @@ TEST_PACKAGES=(
   git libgtest-dev libgmock-dev googletest libbenchmark-dev
   ffmpeg curl xvfb openbox x11-utils xdotool imagemagick
   chromium firefox-esr procps psmisc python3 libglib2.0-bin
+  # Browser tests under a second window manager, and EWMH requests to the managers.
+  xfwm4 dbus-daemon wmctrl
 )
 
 case "${1:-}" in

@@ -90,6 +90,7 @@ int CPlayWnd::AttachToBrowser(int left, int top, int width, int height, int body
       Rect t = RectOf(browser).value_or(Rect{});
       m_x = m_offsetX + t.left;
       m_y = m_offsetY + t.bottom - bodyHeight;
+      m_pageTop = t.bottom - bodyHeight - t.top;
       break;
     }
     case BrowserKind::IE: {
@@ -184,9 +185,16 @@ void CPlayWnd::FollowOne() {
     auto top = RectOf(browser);
     if (!top) return;
     nx = m_offsetX + top->left;
-    ny = m_offsetY + top->bottom - m_bodyHeight;
     // Where the window rectangle includes the browser's borders they are taken off.
     int correction = display->FrameCorrection(top->left < 0);
+    if (correction == 0 && display->FrameCorrection(top->left >= 0) == 0) {
+      // The rectangle is what the browser shows: its page keeps its distance from the window's
+      // top while the window manager resizes or maximises it, before the page tells its new
+      // height (and for pages that never do).
+      ny = m_offsetY + top->top + m_pageTop;
+    } else {
+      ny = m_offsetY + top->bottom - m_bodyHeight;
+    }
     nx += correction;
     ny -= correction;
   }
@@ -209,6 +217,7 @@ int CPlayWnd::MoveTo(int left, int top, int width, int height, int bodyHeight) {
   Rect origin = bodyHeight <= 0 ? RectOf(m_pageWindow).value_or(Rect{}) : RectOf(m_browserWindow).value_or(Rect{});
   int x = left + origin.left;
   int y = bodyHeight <= 0 ? top + origin.top : top + origin.bottom - bodyHeight;
+  if (bodyHeight > 0) m_pageTop = origin.bottom - bodyHeight - origin.top;
   if (WindowId container = m_container) m_display.Move(container, MakeRect(x, y, width, height));
   m_x = x;
   m_y = y;

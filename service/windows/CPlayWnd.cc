@@ -72,9 +72,11 @@ CPlayWnd::~CPlayWnd() {
     m_link->group = nullptr;
   }
   StopNoResource();
-  if (WindowId dialog = m_fullScreenDialog.load()) m_display.Destroy(dialog);
-  if (m_fullScreenThread.joinable()) m_fullScreenThread.join();
+  // The dialog goes with the windows it belongs to, as owned windows go with their owner; a
+  // dialog still being made sees the group closing and goes at once.
+  CloseFullScreen();
   StopWindows();
+  JoinFullScreen();
   std::lock_guard<std::mutex> lock(m_paneStateMutex);
   m_paneState.clear();
 }

@@ -168,6 +168,8 @@ class CPlayWnd {
   std::atomic<int>& m_fullScreenCount;  // the link's, so readers need not find the group
   std::atomic<bool> m_mouseDown{false};
   std::atomic<int> m_offsetX{0}, m_offsetY{0}, m_bodyHeight{0};
+  // From the browser window's top to its page's top when the page last told its bodyHeight.
+  std::atomic<int> m_pageTop{0};
   std::atomic<int> m_savedWidth{0}, m_savedHeight{0};
   std::atomic<int> m_monitorLeft{0}, m_monitorTop{0};
   std::atomic<WindowId> m_browserWindow{0}, m_pageWindow{0};
@@ -196,6 +198,9 @@ class CPlayWnd {
   void OnPaneMouse(int index, platform::display::MouseAction action, int x, int y);
   void ReportMouse(bool finished);
   void FullScreenThread();
+  // Closes a pane full screen that runs or is still starting; none starts afterwards.
+  void CloseFullScreen();
+  void JoinFullScreen();
 
   platform::display::IDisplay& m_display;
   std::atomic<WindowId> m_container{0};
@@ -220,6 +225,12 @@ class CPlayWnd {
   std::mutex m_noResourceMutex;
   std::condition_variable m_noResourceWake;
   bool m_stopNoResource = true;  // guarded by m_noResourceMutex
+  // The pane full screen: its thread, its dialog once made, and whether the group is going away
+  // (then no dialog may start or stay). Written under m_fullScreenMutex: the thread may be
+  // started on the window thread (double click) while the command thread destroys the group.
+  // The window thread reads the dialog alone.
+  std::mutex m_fullScreenMutex;
   std::thread m_fullScreenThread;
   std::atomic<WindowId> m_fullScreenDialog{0};
+  bool m_fullScreenClosing = false;
 };

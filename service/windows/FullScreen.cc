@@ -108,6 +108,12 @@ int CPlayWnd::FullScreen(bool paneOnly) {
   if (paneOnly || m_arrangeType == 1) {
     CPlayWnd* none = nullptr;
     if (!g_fullScreenGroup.compare_exchange_strong(none, this)) return 0;
+    std::lock_guard<std::mutex> lock(m_fullScreenMutex);
+    if (m_fullScreenClosing) {
+      g_fullScreenGroup = nullptr;
+      return 0;
+    }
+    // A thread that freed the slot has nothing left to do but end.
     if (m_fullScreenThread.joinable()) m_fullScreenThread.join();
     ++m_fullScreenCount;
     m_fullScreenThread = std::thread([this] { FullScreenThread(); });
@@ -134,9 +140,17 @@ void CPlayWnd::FullScreenThread() {
   Rect video = layout::FullScreenVideoRect(W, H, m_monitorLeft, m_monitorTop, m_ratioType, m_corridorMode);
   dialog.m_videoRect = video;
   dialog.m_dialog = display->CreateTopmost(MakeRect(m_monitorLeft, m_monitorTop, W, H), &dialog);
+  bool closing;
+  {
+    std::lock_guard<std::mutex> lock(m_fullScreenMutex);
+    closing = m_fullScreenClosing;
+    if (!closing) m_fullScreenDialog = dialog.m_dialog;
+  }
   bool run = false;
-  if (dialog.m_dialog) {
-    m_fullScreenDialog = dialog.m_dialog;
+  if (closing) {
+    // The group is going away: it did not see this dialog, which must not wait for a user.
+    if (dialog.m_dialog) display->Destroy(dialog.m_dialog);
+  } else if (dialog.m_dialog) {
     dialog.m_video = display->CreateChild(
         dialog.m_dialog, MakeRect(video.left - m_monitorLeft, video.top - m_monitorTop, video.Width(), video.Height()),
         &dialog);
@@ -157,9 +171,14 @@ void CPlayWnd::FullScreenThread() {
     }
   }
   if (run) display->RunLoop();
-  m_fullScreenDialog = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_fullScreenMutex);
+    m_fullScreenDialog = 0;
+    closing = m_fullScreenClosing;
+  }
   --m_fullScreenCount;
-  if (m_eventSink) {
+  // A group going away has no pane to give the video back to.
+  if (m_eventSink && !closing) {
     int selected = m_selected;
     int player = m_eventSink->GetPlayerHandle(m_container, selected);
     if (IsPlayer(player)) PlayInto(player, Pane(selected));
@@ -167,4 +186,24 @@ void CPlayWnd::FullScreenThread() {
   }
   // Last: a new pane full screen joins this thread, possibly with the sessions lock held.
   g_fullScreenGroup = nullptr;
+}
+
+void CPlayWnd::CloseFullScreen() {
+  WindowId dialog;
+  {
+    std::lock_guard<std::mutex> lock(m_fullScreenMutex);
+    m_fullScreenClosing = true;
+    dialog = m_fullScreenDialog;
+  }
+  // Handled on the dialog's thread, which then leaves its loop.
+  if (dialog) m_display.Destroy(dialog);
+}
+
+void CPlayWnd::JoinFullScreen() {
+  std::thread thread;
+  {
+    std::lock_guard<std::mutex> lock(m_fullScreenMutex);
+    thread.swap(m_fullScreenThread);
+  }
+  if (thread.joinable()) thread.join();
 }

@@ -59,14 +59,35 @@ function windowManagerRuns(display) {
 async function startWindowManager(display, name) {
   // Its own configuration, not the user's, so every machine sees the same desktop.
   const config = fs.mkdtempSync(path.join(os.tmpdir(), 'nimbrel-wm-'));
-  const proc = spawn(name, name === 'openbox' ? ['--sm-disable'] : [], {
+  // xfwm4 reads its settings over a session bus, which a bare display lacks: it gets one of its
+  // own, which ends with it.
+  const [program, args] = {
+    openbox: ['openbox', ['--sm-disable']],
+    xfwm4: ['dbus-run-session', ['--', 'xfwm4', '--compositor=off']],
+  }[name] || [name, []];
+  const proc = spawn(program, args, {
     stdio: 'ignore',
-    env: { ...process.env, DISPLAY: display, XDG_CONFIG_HOME: config, XDG_CACHE_HOME: config },
+    env: { ...process.env, DISPLAY: display, XDG_CONFIG_HOME: config, XDG_CACHE_HOME: config, NO_AT_BRIDGE: '1' },
   });
   let failed = null;
   proc.on('error', (err) => { failed = err; });
   const stop = () => {
-    proc.kill();
+    // The manager itself; a bus session around it then ends by itself, taking its bus along.
+    let manager = [String(proc.pid)];
+    if (program !== name) {
+      try {
+        manager = execFileSync('pgrep', ['-P', String(proc.pid), '-x', name]).toString().split('\n').filter(Boolean);
+      } catch (err) {
+        // the session is gone already
+      }
+    }
+    for (const pid of manager) {
+      try {
+        process.kill(Number(pid));
+      } catch (err) {
+        // already gone
+      }
+    }
     fs.rmSync(config, { recursive: true, force: true });
   };
   try {
@@ -194,7 +215,8 @@ export async function launchBrowser(display, url) {
 
 // Debian's Firefox ESR driven by puppeteer-core over WebDriver BiDi (never a downloaded browser).
 // Resolves with the same {browser, page} pair as launchBrowser; puppeteer's page has evaluate,
-// click, keyboard.press and reload as playwright's does.
+// click, keyboard.press and reload as playwright's does. The window is as large as Chromium's and
+// the page is not resized behind the window's back (no viewport emulation).
 export async function launchFirefox(display, url) {
   const { default: puppeteer } = await import('puppeteer-core');
   const browser = await puppeteer.launch({
@@ -213,7 +235,7 @@ export async function launchFirefox(display, url) {
       'browser.sessionstore.resume_from_crash': false,
     },
   });
-  const [page] = await browser.pages();
+  const page = (await browser.pages())[0] || (await browser.newPage());
   await page.goto(url);
   return { browser, page };
 }

@@ -162,6 +162,10 @@ TEST(X11Display, OtherProgramsWindowsAsTheyShow) {
     ASSERT_TRUE(SetCardinals(server.Display(), client, "_GTK_FRAME_EXTENTS", c.extents));
     EXPECT_EQ(*display->GetWindowRect(client), c.expected) << c.extents;
   }
+  // A window manager's frame lies around the window, never inside it: its extents take nothing off.
+  ASSERT_TRUE(SetCardinals(server.Display(), client, "_GTK_FRAME_EXTENTS", "4,4,0,4"));
+  ASSERT_TRUE(SetCardinals(server.Display(), client, "_NET_FRAME_EXTENTS", "1,1,20,5"));
+  EXPECT_EQ(*display->GetWindowRect(client), (Rect{114, 70, 486, 336}));
   // Our own windows are where we put them, whatever they carry.
   ASSERT_TRUE(SetCardinals(server.Display(), frame, "_GTK_FRAME_EXTENTS", "4,4,0,4"));
   EXPECT_EQ(*program->GetWindowRect(frame), MakeRect(100, 50, 400, 300));

@@ -120,10 +120,37 @@ class PausingDisplay : public HeadlessDisplay {
     return m_listed;
   }
 
+  // Once held, the next top-most window (a full-screen dialog) is made only after some window is
+  // destroyed, or after two seconds when none is.
+  WindowId CreateTopmost(const Rect& rect, IWindowDelegate* delegate) override {
+    {
+      std::unique_lock<std::mutex> lock(m_pauseMutex);
+      if (m_holdTopmost) {
+        m_holdTopmost = false;
+        m_pauseChanged.wait_for(lock, std::chrono::seconds(2), [this] { return m_destroyRequested; });
+      }
+    }
+    return HeadlessDisplay::CreateTopmost(rect, delegate);
+  }
+  void Destroy(WindowId window) override {
+    {
+      std::lock_guard<std::mutex> lock(m_pauseMutex);
+      m_destroyRequested = true;
+      m_pauseChanged.notify_all();
+    }
+    HeadlessDisplay::Destroy(window);
+  }
+  void HoldTopmost() {
+    std::lock_guard<std::mutex> lock(m_pauseMutex);
+    m_holdTopmost = true;
+    m_destroyRequested = false;
+  }
+
  private:
   std::mutex m_pauseMutex;
   std::condition_variable m_pauseChanged;
   bool m_armed = false, m_released = false;
+  bool m_holdTopmost = false, m_destroyRequested = false;
   WindowId m_stoppedIn = 0;
   std::vector<WindowId> m_listed;  // parents listed since armed
 };
@@ -500,6 +527,36 @@ TEST_F(PlayWndTest, FollowTimerWalkHoldsNoRegistryLockAndSkipsDestroyedGroups) {
   for (WindowId listed : m_display.Listed()) EXPECT_NE(listed, notYetWalkedBrowser);
 }
 
+// A page placed by its bodyHeight keeps its distance from the browser window's top while a window
+// manager moves, resizes or maximises the window, before the page tells its new height; a moveWnd
+// then measures that distance again.
+TEST_F(PlayWndTest, FollowTimerKeepsThePageUnderTheWindowTop) {
+  m_display.SetForeignRect(m_browser, MakeRect(100, 50, 1000, 800));
+  Build(4, 720);  // the page starts 80 pixels under the window's top
+  ASSERT_EQ(*m_display.GetWindowRect(Container()), MakeRect(110, 150, 640, 480));
+  struct Case {
+    const char* what;
+    Rect browser;
+    Point container;
+  } cases[] = {
+      {"moved", MakeRect(300, 60, 1000, 800), {310, 160}},
+      {"taller at the bottom", MakeRect(300, 60, 1000, 900), {310, 160}},
+      {"taller at the top", MakeRect(300, 10, 1000, 950), {310, 110}},
+      {"maximised", MakeRect(0, 0, 1280, 1024), {10, 100}},
+      {"restored", MakeRect(100, 50, 1000, 800), {110, 150}},
+  };
+  for (const auto& c : cases) {
+    m_display.SetForeignRect(m_browser, c.browser);
+    CPlayWnd::FollowBrowsers();
+    EXPECT_EQ(*m_display.GetWindowRect(Container()), MakeRect(c.container.x, c.container.y, 640, 480)) << c.what;
+  }
+  // The browser's toolbar grew by 30 pixels and the page says so.
+  ASSERT_EQ(m_group->MoveTo(10, 20, 640, 480, 690), 0);
+  m_display.SetForeignRect(m_browser, MakeRect(0, 0, 1280, 1024));
+  CPlayWnd::FollowBrowsers();
+  EXPECT_EQ(*m_display.GetWindowRect(Container()), MakeRect(10, 130, 640, 480));
+}
+
 TEST_F(PlayWndTest, FollowTimerBorderCorrections) {
   // Where window rectangles include the browser's borders (6 pixels, 8 when maximised).
   m_display.SetFrameCorrection(8, 6);
@@ -605,6 +662,30 @@ TEST_F(PlayWndTest, DoubleClickAndPaneFullScreen) {
   EXPECT_EQ(m_group->m_fullScreenCount, 0);
   m_group.reset();  // joins the full-screen thread
   EXPECT_FALSE(m_display.State(dialog));
+}
+
+// A group destroyed while its pane full screen is still starting: the dialog that comes up
+// meanwhile goes with the group instead of keeping the destruction waiting for a user to close it.
+TEST_F(PlayWndTest, DestroyWhilePaneFullScreenStarts) {
+  Build(4);
+  m_events.player = 7;  // the sink still answers for the pane while the group goes
+  m_display.HoldTopmost();  // the dialog is made only once the destruction is under way
+  ASSERT_EQ(m_group->FullScreen(true), 0);
+  auto destroyed = std::async(std::launch::async, [this] { m_group.reset(); });
+  bool ended = destroyed.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  auto dialogs = [this] {
+    std::vector<WindowId> out;
+    for (const auto& t : m_display.ListTopLevelWindows())
+      if (auto state = m_display.State(t.id); state && state->topmost) out.push_back(t.id);
+    return out;
+  };
+  if (!ended) {
+    // Close what the destruction waits for, so that the test ends and reports.
+    for (WindowId dialog : dialogs()) m_display.Destroy(dialog);
+    destroyed.wait();
+  }
+  EXPECT_TRUE(ended) << "the destruction waited for the full-screen dialog";
+  EXPECT_TRUE(dialogs().empty()) << "a dialog outlived its group";
 }
 
 TEST_F(PlayWndTest, PaneFullScreenClosesAtOnceWithoutPlayer) {
