@@ -1,10 +1,13 @@
 #include "service/media/MediaFiles.h"
 
+#include <cctype>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "common/DirectoryPath.h"
 #include "platform/system/FileWriter.h"
+#include "platform/system/Files.h"
 #include "platform/system/Folders.h"
 
 namespace {
@@ -30,6 +33,25 @@ bool NameTaken(const std::string& path) {
 }
 
 }  // namespace
+
+bool IsSafeToOpen(const std::string& path) {
+  const std::optional<std::string> real = platform::system::RealPath(path);
+  if (!real) return false;
+  const platform::system::FileKind kind = platform::system::KindOf(*real);
+  if (kind == platform::system::FileKind::kFolder) return true;
+  if (kind != platform::system::FileKind::kRegular) return false;
+  const size_t slash = real->find_last_of("\\/");
+  const size_t dot = real->rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+  std::string extension = real->substr(dot + 1);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  static const char* const kMediaExtensions[] = {"jpg", "jpeg", "bmp", "png", "mp4", "avi", "mkv", "mov",
+                                                 "ts",  "dav",  "h264", "h265", "264", "265", "ps", "flv"};
+  for (const char* known : kMediaExtensions) {
+    if (extension == known) return true;
+  }
+  return false;
+}
 
 std::string CleanPathColons(const std::string& path) {
   std::string out = path;

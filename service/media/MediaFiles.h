@@ -20,6 +20,11 @@ std::string MediaFolderOf(const std::string& path);
 // a ".." part, so nothing leads out of the folder the page named.
 bool IsAcceptableMediaPath(const std::string& path);
 
+// What a page may have the desktop open: an existing folder, or a file of a kind this service
+// writes (pictures and video), judged after links are resolved. Anything else (a program, a
+// script, a launcher entry) could run when "opened".
+bool IsSafeToOpen(const std::string& path);
+
 // File name tags of the library codec codes ("_H264", "_G711A"...); "" for codes without one.
 std::string VideoCodecTag(int videoCodec);
 std::string AudioCodecTag(int audioCodec);

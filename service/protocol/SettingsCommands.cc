@@ -36,10 +36,13 @@ int BrowseFilePath(CommandCall& call) {
   return 0;
 }
 
+// Any page may send this, so only folders and the kinds of file the service writes are opened:
+// "opening" a program or a launcher entry would run it.
 int OpenDownloadFolder(CommandCall& call) {
   // Recording folders are named after times with '.' for ':', the rule files are written by.
-  platform::system::ShellOpen(CleanPathColons(call.request.filePath));
-  return 0;
+  const std::string path = CleanPathColons(call.request.filePath);
+  if (!IsSafeToOpen(path)) return -1;
+  return platform::system::ShellOpen(path) ? 0 : -1;
 }
 }  // namespace
 

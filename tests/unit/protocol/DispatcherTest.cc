@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -205,17 +206,45 @@ TEST_F(DispatcherTest, BrowseFilePathMarksTheDialogAndTrimsTheFolder) {
 }
 
 // Linux has no drive letters: every ':' becomes '.', as in the names files are written under.
-TEST_F(DispatcherTest, OpenDownloadFolderTurnsColonsIntoDots) {
+// Only folders and the kinds of file the service writes reach the desktop's opener: "opening" a
+// script or a launcher entry would run it.
+TEST_F(DispatcherTest, OpenDownloadFolderOpensOnlyFoldersAndMedia) {
   std::vector<std::string> opened;
   platform::system::SetShellHooks({[&](const std::string& path) {
                                      opened.push_back(path);
                                      return true;
                                    },
                                    nullptr});
-  Execute(R"({"cmd":"openDownloadFloder","data":{"filePath":"D:\\rec\\12:30:05\\a.mp4"}})");
-  Execute(R"({"cmd":"openDownloadFloder","data":{"filePath":"/rec/12:30:05"}})");
-  Execute(R"({"cmd":"openDownloadFloder","data":{"filePath":"/rec/x"}})");
-  EXPECT_EQ(opened, (std::vector<std::string>{"D.\\rec\\12.30.05\\a.mp4", "/rec/12.30.05", "/rec/x"}));
+  std::filesystem::create_directories(m_folder.File("12.30.05"));
+  for (const char* name : {"12.30.05/a.mp4", "shot.JPG", "run.sh", "evil.desktop", "noext"})
+    std::ofstream(m_folder.File(name)) << "x";
+  std::filesystem::create_symlink(m_folder.File("run.sh"), m_folder.File("link.mp4"));
+  std::filesystem::create_symlink(m_folder.File("12.30.05"), m_folder.File("folderlink"));
+  struct Case {
+    std::string path;
+    int code;
+    std::string opens;
+  };
+  const Case cases[] = {
+      {m_folder.File("12:30:05/a.mp4"), 0, m_folder.File("12.30.05/a.mp4")},
+      {m_folder.File("12:30:05"), 0, m_folder.File("12.30.05")},
+      {m_folder.File("shot.JPG"), 0, m_folder.File("shot.JPG")},
+      {m_folder.File("folderlink"), 0, m_folder.File("folderlink")},
+      {m_folder.File("run.sh"), -1, ""},
+      {m_folder.File("evil.desktop"), -1, ""},
+      {m_folder.File("noext"), -1, ""},
+      {m_folder.File("link.mp4"), -1, ""},
+      {m_folder.File("missing.mp4"), -1, ""},
+      {"relative/a.mp4", -1, ""},
+      {"/dev/null", -1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    opened.clear();
+    EXPECT_EQ(Execute(R"({"cmd":"openDownloadFloder","data":{"filePath":")" + c.path + R"("}})"),
+              Reply("openDownloadFloder", R"({"errorCode":)" + std::to_string(c.code) + "}"));
+    EXPECT_EQ(opened, c.opens.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.opens});
+  }
 }
 
 // Which pane's recording a stopRecord or startRecord reaches. Each channel remembers its
