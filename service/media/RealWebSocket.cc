@@ -45,9 +45,10 @@ void _RealWebSocket::pumpIoUntil(int timeout, platform::net::SocketHandle waker)
       platform::net::Poll(entries, timeout);
     }
     // Stop reading while a whole maximal message is buffered, so a flooding peer cannot grow us.
-    uint8_t chunk[kReadChunk];
+    m_chunk.resize(kReadChunk);
+    uint8_t* chunk = m_chunk.data();
     while (m_decoder.Buffered() < kMaxMessageBytes + 16) {
-      IoResult r = m_transport->Recv(chunk, sizeof chunk);
+      IoResult r = m_transport->Recv(chunk, kReadChunk);
       if (r.status == IoStatus::kWouldBlock) break;
       if (r.status != IoStatus::kOk) {
         std::lock_guard<std::mutex> lock(m_sendMutex);
@@ -121,6 +122,7 @@ void _RealWebSocket::dispatchFrames(Deliver&& deliver) {
           return;
         case WsEvent::kMessage:
           deliver(ev.payload);
+          m_decoder.Recycle(std::move(ev.payload));
           break;
         case WsEvent::kPing:
           sendData(kOpPong, ev.payload.data(), ev.payload.size());

@@ -12,8 +12,8 @@
 
 namespace easywsclient {
 
-// Bytes read per receive call.
-constexpr size_t kReadChunk = 1500;
+// Bytes read per receive call: a burst of media frames in one call rather than one call per frame.
+constexpr size_t kReadChunk = 64 * 1024;
 // Queued outgoing bytes beyond which further messages are dropped (a peer that stopped reading).
 constexpr size_t kMaxSendBuffer = 8u << 20;
 
@@ -51,6 +51,7 @@ class _RealWebSocket : public WebSocket {
 
   std::unique_ptr<WsTransport> m_transport;  // client thread (send path under m_sendMutex)
   WsFrameDecoder m_decoder;                  // client thread
+  std::vector<uint8_t> m_chunk;              // client thread: the receive call's buffer
   std::vector<uint8_t> m_txbuf;              // m_sendMutex
   std::mutex m_sendMutex;
   std::atomic<readyStateValues> m_readyState{OPEN};
