@@ -247,10 +247,12 @@ int main(int argc, char** argv) {
       }
     }
     const std::string prefix = tls ? "client_vs_socket_tls" : "client_vs_socket";
-    json[prefix + "_ratio"] = Percentile(timeRatios, 0.5);
-    json[prefix + "_cpu_ratio"] = Percentile(cpuRatios, 0.5);
-    std::printf("%s: StreamClient time per message / plain socket's: %.2f (median); CPU per message: %.2f\n",
-                tls ? "wss" : "ws", json[prefix + "_ratio"], json[prefix + "_cpu_ratio"]);
+    // The source sends as fast as either reader takes, so the wall-clock ratio mostly shows the
+    // source; CPU per message is what limits a reader's throughput, and is the headline figure.
+    json[prefix + "_ratio"] = Percentile(cpuRatios, 0.5);
+    json[prefix + "_time_ratio"] = Percentile(timeRatios, 0.5);
+    std::printf("%s: StreamClient CPU per message / plain socket's: %.2f (median); time per message: %.2f\n",
+                tls ? "wss" : "ws", json[prefix + "_ratio"], json[prefix + "_time_ratio"]);
   }
   std::filesystem::remove_all(dir);
   if (!jsonPath.empty() && !WriteJsonFigures(jsonPath, json)) return 1;

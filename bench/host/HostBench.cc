@@ -3,6 +3,8 @@
 // Prints figures only; never fails on a time.
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdlib>
 #include <string>
 #include <cstdio>
@@ -40,19 +42,37 @@ Figures RoundTrips(int port, int count) {
   return {us[us.size() / 2], us[us.size() * 99 / 100]};
 }
 
+// Commands per second once every connection is open and upgraded (opening one is not a command).
 double CommandsPerSecond(int port, int connections, int perConnection) {
   std::vector<std::thread> threads;
-  auto start = Clock::now();
+  std::mutex mutex;
+  std::condition_variable cv;
+  int ready = 0;
+  bool go = false;
+  Clock::time_point start;
   for (int c = 0; c < connections; ++c) {
-    threads.emplace_back([=] {
+    threads.emplace_back([&] {
       WsClient page;
-      if (!page.Connect(Family::kIPv4, port, false) || !page.Upgrade()) return;
-      for (int i = 0; i < perConnection; ++i) {
+      const bool open = page.Connect(Family::kIPv4, port, false) && page.Upgrade();
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++ready;
+        cv.notify_all();
+        cv.wait(lock, [&] { return go; });
+      }
+      for (int i = 0; open && i < perConnection; ++i) {
         page.SendText(WebConnect(std::to_string(i)));
         if (!page.ReadText()) return;
       }
     });
   }
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    cv.wait(lock, [&] { return ready == connections; });
+    go = true;
+    start = Clock::now();
+  }
+  cv.notify_all();
   for (std::thread& t : threads) t.join();
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return connections * perConnection / seconds;

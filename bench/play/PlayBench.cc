@@ -379,6 +379,8 @@ int main(int argc, char** argv) {
   alias("rss_mb_16", "cif16_rss_mb");
   alias("rss_mb_64", "cif64_rss_mb");
   json["cores"] = std::thread::hardware_concurrency();
+  json["capacity_seconds"] = options.capacitySeconds;
+  json["figure_seconds"] = options.seconds;
   std::printf("\n== against the targets (load average now: %s)\n", LoadAverage().c_str());
   auto verdict = [](bool met) { return met ? "met" : "missed"; };
   if (json.count("cif16_cpu_ratio"))

@@ -19,6 +19,7 @@
 #include "common/DebugLog.h"
 #include "platform/display/headless/HeadlessDisplay.h"
 #include "platform/system/CrashHandler.h"
+#include "platform/system/Heap.h"
 #include "service/host/ServiceWiring.h"
 #include "service/windows/CPlayWnd.h"
 #include "service/windows/WindowSystem.h"
@@ -112,6 +113,7 @@ int LayoutFor(int panes) {
 }
 
 int RunTrial(const TrialPlan& plan) {
+  platform::system::LimitHeapArenas();  // as the entry does
   platform::system::IgnoreBrokenPipe();
   const std::string dir = MakeRunDir();
   fs::current_path(dir);
