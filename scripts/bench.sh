@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark and prints one table: each figure beside its reference measured in the same
 # run, their ratio and the target. Figures go to build/bench/results.json; each benchmark's own
-# output to build/bench/*.log. `--quick` is a short form (a few minutes); the full run takes about
-# half an hour on 2 cores. Prints figures only; never fails on a time.
+# output to build/bench/*.log. `--quick` is a short form (about 10 minutes on 2 busy cores); the
+# full run about 20. Prints figures only; never fails on a time.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${NIMBREL_BUILD_DIR:-$top/build}"
@@ -61,7 +61,7 @@ parts=("$out"/part-*.json)
 jq -s --argjson keys "$keys_json" --argjson quick "$quick" --argjson at "$(date -u +%s)" '
   (reduce .[] as $p ({}; . + $p)) as $all
   | (reduce $keys[] as $k ({}; . + {($k): ($all[$k] // null)})) + $all + {quick: $quick, unix_time: $at}
-' "${parts[@]}" >"$out/results.json"
+' "${parts[@]}" </dev/null >"$out/results.json"
 missing="$(jq -r --argjson keys "$keys_json" '[$keys[] as $k | select(.[$k] == null) | $k] | join(" ")' "$out/results.json")"
 
 # The table, from the JSON. Each row: figure, measured, reference, ratio, target.
