@@ -2,6 +2,7 @@
 // over loopback, plain and TLS, against reading the same stream with a plain blocking socket.
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -9,6 +10,11 @@
 #include <ctime>
 #include <filesystem>
 #include <mutex>
+#include <string>
+#include <vector>
+
+#include "JsonFigures.h"
+#include "Percentile.h"
 
 #include "platform/net/SocketNative.h"
 #include "service/media/MediaHeader.h"
@@ -51,8 +57,11 @@ struct Counter {
         if (self->client.load()) self->client.load()->Stop();
       }
     } else {
+      // Counted only: waking the waiting thread for every message would bill its wake-ups (two
+      // context switches per message) to the client.
       ++self->messages;
       self->bytes += static_cast<double>(m.size());
+      return;
     }
     self->cv.notify_all();
   }
@@ -194,8 +203,16 @@ void Print(const char* transport, const char* reader, const Figures& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int frames = argc > 1 ? std::atoi(argv[1]) : 3000;
-  std::string size = argc > 2 ? argv[2] : "1280x720";
+  int frames = 3000;
+  int runs = 3;
+  std::string size = "1280x720", jsonPath;
+  for (int i = 1, positional = 0; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+    else if (arg == "--json" && i + 1 < argc) jsonPath = argv[++i];
+    else if (positional++ == 0) frames = std::atoi(arg.c_str());
+    else size = arg;
+  }
   int width = 1280, height = 720;
   std::sscanf(size.c_str(), "%dx%d", &width, &height);
   platform::net::NetStartup();
@@ -213,14 +230,34 @@ int main(int argc, char** argv) {
   // The source encodes its loop on first use; keep that out of the figures.
   ThroughPlainSocket(false, source.Port(), query + "1");
 
-  std::printf("nimbrel-source download, H.264 %dx%d, %d frames per run, loopback\n", width, height, frames);
+  std::printf("nimbrel-source download, H.264 %dx%d, %d frames per run, loopback, %d rounds\n", width, height,
+              frames, runs);
+  JsonFigures json;
   for (bool tls : {false, true}) {
     int port = tls ? source.TlsPort() : source.Port();
     std::string url = std::string(tls ? "wss" : "ws") + "://127.0.0.1:" + std::to_string(port) + "/" + query +
                       std::to_string(frames);
-    Print(tls ? "wss" : "ws", "plain socket", ThroughPlainSocket(tls, port, query + std::to_string(frames)));
-    Print(tls ? "wss" : "ws", "StreamClient", ThroughStreamClient(url));
+    // Rounds alternate the two readers, so both see the same load; medians of the rounds.
+    std::vector<double> timeRatios, cpuRatios;
+    for (int run = 0; run < runs; ++run) {
+      const Figures plain = ThroughPlainSocket(tls, port, query + std::to_string(frames));
+      const Figures client = ThroughStreamClient(url);
+      Print(tls ? "wss" : "ws", "plain socket", plain);
+      Print(tls ? "wss" : "ws", "StreamClient", client);
+      if (plain.messages > 0 && client.messages > 0) {
+        timeRatios.push_back((client.seconds / client.messages) / (plain.seconds / plain.messages));
+        cpuRatios.push_back((client.cpuSeconds / client.messages) / std::max(1e-9, plain.cpuSeconds / plain.messages));
+      }
+    }
+    const std::string prefix = tls ? "client_vs_socket_tls" : "client_vs_socket";
+    // The source sends as fast as either reader takes, so the wall-clock ratio mostly shows the
+    // source; CPU per message is what limits a reader's throughput, and is the headline figure.
+    json[prefix + "_ratio"] = Percentile(cpuRatios, 0.5);
+    json[prefix + "_time_ratio"] = Percentile(timeRatios, 0.5);
+    std::printf("%s: StreamClient CPU per message / plain socket's: %.2f (median); time per message: %.2f\n",
+                tls ? "wss" : "ws", json[prefix + "_ratio"], json[prefix + "_time_ratio"]);
   }
   std::filesystem::remove_all(dir);
+  if (!jsonPath.empty() && !WriteJsonFigures(jsonPath, json)) return 1;
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "FrameLedger.h"
 #include "PageClient.h"
@@ -18,6 +19,7 @@
 #include "common/DebugLog.h"
 #include "platform/display/headless/HeadlessDisplay.h"
 #include "platform/system/CrashHandler.h"
+#include "platform/system/Heap.h"
 #include "service/host/ServiceWiring.h"
 #include "service/windows/CPlayWnd.h"
 #include "service/windows/WindowSystem.h"
@@ -31,7 +33,8 @@ constexpr auto kWarmUp = 3s;                // after every pane shows pictures
 constexpr auto kSettle = 1s;                // frames of the window's end still on their way
 constexpr auto kFirstFrames = 60s;          // the source encodes its loop on first use
 constexpr auto kFirstPictures = 120s;
-constexpr auto kShutdownGrace = 20s;        // then the process ends without a clean shutdown
+constexpr auto kShutdownGrace = 20s;
+constexpr auto kCycleRun = 30ms;            // a cycled pane plays this long before it stops again        // then the process ends without a clean shutdown
 
 // A run directory as the service expects it in its working directory.
 std::string MakeRunDir() {
@@ -63,13 +66,14 @@ std::map<platform::display::WindowId, int> PaneWindows(ServiceWiring& service, i
   return windows;
 }
 
-std::string MultiPlayData(const TrialPlan& plan, int relayPort) {
+// startMultiPlay's data for panes first..first+count-1.
+std::string MultiPlayData(const TrialPlan& plan, int relayPort, int first, int count) {
   const std::string url = "ws://127.0.0.1:" + std::to_string(relayPort) + "/live?codec=" + plan.codec +
                           "&width=" + std::to_string(plan.width) + "&height=" + std::to_string(plan.height) +
                           "&fps=" + std::to_string(plan.fps);
   const int coder = plan.codec == "h265" ? 150 : plan.codec == "mjpeg" ? 26 : 96;
   std::string items;
-  for (int pane = 0; pane < plan.panes; ++pane) {
+  for (int pane = first; pane < first + count; ++pane) {
     if (!items.empty()) items += ",";
     items += R"({"wndIndex":)" + std::to_string(pane) + R"(,"playParam":{"videoCoder":)" + std::to_string(coder) +
              R"(,"audioCoder":0,"frameRate":)" + std::to_string(plan.fps) + R"(,"bitRate":0,"width":)" +
@@ -78,6 +82,26 @@ std::string MultiPlayData(const TrialPlan& plan, int relayPort) {
              R"(,"sessionID":"bench"}}})";
   }
   return R"({"url":")" + url + R"(","param":[)" + items + "]}";
+}
+
+// The process's CPU seconds over [now, until) less the harness's threads (the caller and `others`),
+// with `wait` passing the time; also the harness's share.
+struct CpuWindow {
+  double service = 0, harness = 0;
+};
+template <typename Wait>
+CpuWindow MeasureCpu(std::chrono::steady_clock::time_point until, const std::vector<int>& others, Wait wait) {
+  std::vector<int> threads = others;
+  threads.push_back(CurrentThreadId());
+  auto harness = [&] {
+    double sum = 0;
+    for (int tid : threads) sum += ThreadCpuSeconds(tid);
+    return sum;
+  };
+  const double harness0 = harness(), cpu0 = ProcessCpuSeconds();
+  wait(until);
+  const double cpu1 = ProcessCpuSeconds(), harness1 = harness();
+  return {(cpu1 - cpu0) - (harness1 - harness0), harness1 - harness0};
 }
 
 }  // namespace
@@ -89,6 +113,7 @@ int LayoutFor(int panes) {
 }
 
 int RunTrial(const TrialPlan& plan) {
+  platform::system::LimitHeapArenas();  // as the entry does
   platform::system::IgnoreBrokenPipe();
   const std::string dir = MakeRunDir();
   fs::current_path(dir);
@@ -119,8 +144,18 @@ int RunTrial(const TrialPlan& plan) {
 
   StreamRelay relay(plan.sourcePort, [&ledger](int pane, BenchClock::time_point at) { ledger.Received(pane, at); },
                     loop);
+  const auto window = std::chrono::duration_cast<BenchClock::duration>(std::chrono::duration<double>(plan.seconds));
+  auto sleepUntil = [](BenchClock::time_point until) { std::this_thread::sleep_until(until); };
   PageClient page;
-  bool ready = relay.Start() && page.Open(ServicePort(), 10s);
+  bool ready = relay.Start();
+  // The service with no page at all: what it costs a machine where no page is open.
+  CpuWindow noPage;
+  if (ready && plan.idle) {
+    std::this_thread::sleep_for(kSettle);
+    noPage = MeasureCpu(BenchClock::now() + window, {relay.ThreadId()}, sleepUntil);
+  }
+  const long startKiB = ResidentKiB();
+  ready = ready && page.Open(ServicePort(), 10s);
   std::string failure = ready ? "" : "no relay or no service";
   const int layout = LayoutFor(plan.panes);
   if (ready) {
@@ -136,9 +171,21 @@ int RunTrial(const TrialPlan& plan) {
                     -1) == 0;
     if (!ready) failure = "the window group was not made";
   }
+  auto drainUntil = [&page](BenchClock::time_point until) { page.DrainUntil(until); };
+  if (ready && plan.idle) {
+    page.DrainUntil(BenchClock::now() + kSettle);
+    const CpuWindow idle = MeasureCpu(BenchClock::now() + window, {relay.ThreadId()}, drainUntil);
+    std::printf("RESULT ok=1 idle=1 panes=%d layout=%d seconds=%.2f noPageCpu=%.3f idleCpu=%.3f harnessCpu=%.3f "
+                "startKiB=%ld rssKiB=%ld baseKiB=%ld\n",
+                plan.panes, layout, plan.seconds, noPage.service, idle.service, noPage.harness + idle.harness,
+                startKiB, ResidentKiB(), baseKiB);
+    ready = false;
+    failure = "";
+  }
   if (ready) {
     tap.SetPanes(PaneWindows(*service, plan.panes));
-    ready = JsonInt(page.Command("startMultiPlay", MultiPlayData(plan, relay.Port())), "errorCode", -1) == 0;
+    ready = JsonInt(page.Command("startMultiPlay", MultiPlayData(plan, relay.Port(), 0, plan.panes)), "errorCode",
+                    -1) == 0;
     if (!ready) failure = "startMultiPlay failed";
   }
   const auto started = BenchClock::now();
@@ -158,31 +205,39 @@ int RunTrial(const TrialPlan& plan) {
   if (ready) {
     page.DrainUntil(BenchClock::now() + kWarmUp);
     // The window: the process's CPU less this harness's own threads (this one and the relay's).
-    const int mainTid = CurrentThreadId();
-    const double harness0 = ThreadCpuSeconds(mainTid) + ThreadCpuSeconds(relay.ThreadId());
-    const double cpu0 = ProcessCpuSeconds();
     const auto from = BenchClock::now();
-    const auto to = from + std::chrono::duration_cast<BenchClock::duration>(std::chrono::duration<double>(plan.seconds));
-    page.DrainUntil(to);
-    const double cpu1 = ProcessCpuSeconds();
-    const double harness1 = ThreadCpuSeconds(mainTid) + ThreadCpuSeconds(relay.ThreadId());
+    const auto to = from + window;
+    const CpuWindow cpu = MeasureCpu(to, {relay.ThreadId()}, drainUntil);
     const long rssKiB = ResidentKiB();
     const std::size_t backlog = relay.Backlog();
     page.DrainUntil(BenchClock::now() + kSettle);
     const LatencyFigures f = ledger.Figures(from, to);
-    const double serviceCpu = (cpu1 - cpu0) - (harness1 - harness0);
     int paneWidth = 0, paneHeight = 0;
     for (auto& [window, pane] : PaneWindows(*service, 1)) headless->GetClientSize(window, &paneWidth, &paneHeight);
     if (!plan.capturePath.empty()) std::ofstream(plan.capturePath, std::ios::binary) << relay.Capture();
+    // Pane 0 stopped and started again: resident memory must not grow with channels come and gone.
+    long cyclesDone = 0;
+    for (; cyclesDone < plan.cycles; ++cyclesDone) {
+      const std::string stop = page.Command("stopPlayBack", R"({"wndIndex":0,"requestJson":{"action":"stop"}})");
+      const std::string start = page.Command("startMultiPlay", MultiPlayData(plan, relay.Port(), 0, 1));
+      if (JsonInt(stop, "errorCode", -1) != 0 || JsonInt(start, "errorCode", -1) != 0) {
+        std::fprintf(stderr, "play_bench: cycle %ld failed: %s / %s\n", cyclesDone, stop.c_str(), start.c_str());
+        break;
+      }
+      page.DrainUntil(BenchClock::now() + kCycleRun);
+    }
+    if (plan.cycles > 0) page.DrainUntil(BenchClock::now() + kSettle);
+    const long cyclesKiB = plan.cycles > 0 ? ResidentKiB() : 0;
     std::printf(
         "RESULT ok=1 panes=%d layout=%d paneWidth=%d paneHeight=%d seconds=%.2f startSeconds=%.1f received=%ld "
         "presented=%ld dropped=%ld unmatched=%ld presentedPerSecond=%.2f serviceCpu=%.3f harnessCpu=%.3f "
-        "p50=%.2f p99=%.2f max=%.2f earlyP50=%.2f lateP50=%.2f rssKiB=%ld baseKiB=%ld queueDrops=%d "
-        "resourceWarnings=%d backlogBytes=%zu\n",
+        "p50=%.2f p99=%.2f max=%.2f earlyP50=%.2f lateP50=%.2f rssKiB=%ld baseKiB=%ld startKiB=%ld queueDrops=%d "
+        "resourceWarnings=%d backlogBytes=%zu cycles=%ld cyclesKiB=%ld\n",
         plan.panes, layout, paneWidth, paneHeight, plan.seconds, startSeconds, f.received, f.presented, f.dropped,
-        f.unmatched, f.presentedPerSecond, serviceCpu, harness1 - harness0, f.p50Ms, f.p99Ms, f.maxMs,
-        f.firstFifthP50Ms, f.lastFifthP50Ms, rssKiB, baseKiB, queueDrops.load(), resourceWarnings.load(), backlog);
-  } else {
+        f.unmatched, f.presentedPerSecond, cpu.service, cpu.harness, f.p50Ms, f.p99Ms, f.maxMs, f.firstFifthP50Ms,
+        f.lastFifthP50Ms, rssKiB, baseKiB, startKiB, queueDrops.load(), resourceWarnings.load(), backlog, cyclesDone,
+        cyclesKiB);
+  } else if (!failure.empty()) {
     for (char& c : failure) c = c == ' ' ? '_' : c;  // one word in the result line
     std::printf("RESULT ok=0 panes=%d why=%s\n", plan.panes, failure.c_str());
   }
@@ -204,5 +259,5 @@ int RunTrial(const TrialPlan& plan) {
   std::error_code ec;
   fs::current_path(fs::temp_directory_path(), ec);
   fs::remove_all(dir, ec);
-  return ready ? 0 : 1;
+  return ready || plan.idle ? 0 : 1;
 }

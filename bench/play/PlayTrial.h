@@ -14,6 +14,12 @@ struct TrialPlan {
   int areaWidth = 1600;  // the page's video area the group covers
   int areaHeight = 900;
   std::string capturePath;  // where pane 0's stream (one loop of the source) is written
+  // Nothing played: the service's CPU with no page, then with one page whose group shows
+  // `panes` idle panes, each for `seconds`.
+  bool idle = false;
+  // After the window, pane 0 stopped and started again this many times; resident memory
+  // before and after.
+  int cycles = 0;
 };
 
 // Runs the trial and prints its figures as one line "RESULT key=value ..."; 0 when it ran.

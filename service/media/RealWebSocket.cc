@@ -28,14 +28,16 @@ void _RealWebSocket::forceClose() {
 
 void _RealWebSocket::pumpIo(int timeout) { pumpIoUntil(timeout, platform::net::kInvalidSocket); }
 
-void _RealWebSocket::pumpIoUntil(int timeout, platform::net::SocketHandle waker) {
+bool _RealWebSocket::pumpIoUntil(int timeout, platform::net::SocketHandle waker) {
+  bool woken = false;
   try {
     if (m_readyState.load() == CLOSED) {
       if (timeout > 0) std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
-      return;
+      return false;
     }
     if (timeout != 0 && !m_transport->HasPending()) {
-      std::vector<platform::net::PollEntry> entries(waker == platform::net::kInvalidSocket ? 1 : 2);
+      std::vector<platform::net::PollEntry>& entries = m_pollEntries;
+      entries.assign(waker == platform::net::kInvalidSocket ? 1 : 2, platform::net::PollEntry{});
       entries[0].socket = m_transport->Socket();
       {
         std::lock_guard<std::mutex> lock(m_sendMutex);
@@ -43,19 +45,24 @@ void _RealWebSocket::pumpIoUntil(int timeout, platform::net::SocketHandle waker)
       }
       if (entries.size() == 2) entries[1].socket = waker;
       platform::net::Poll(entries, timeout);
+      woken = entries.size() == 2 && entries[1].readable;
     }
     // Stop reading while a whole maximal message is buffered, so a flooding peer cannot grow us.
-    uint8_t chunk[kReadChunk];
+    m_chunk.resize(kReadChunk);
+    uint8_t* chunk = m_chunk.data();
     while (m_decoder.Buffered() < kMaxMessageBytes + 16) {
-      IoResult r = m_transport->Recv(chunk, sizeof chunk);
+      IoResult r = m_transport->Recv(chunk, kReadChunk);
       if (r.status == IoStatus::kWouldBlock) break;
       if (r.status != IoStatus::kOk) {
         std::lock_guard<std::mutex> lock(m_sendMutex);
         closeTransport();
         WsPrint(OutputStream::kError, r.status == IoStatus::kClosed ? "Connection closed!\n" : "Connection error!\n");
-        return;
+        return woken;
       }
       m_decoder.Feed(chunk, r.bytes);
+      // A short read emptied the socket: the next wait tells when more comes, without a read
+      // that only answers "would block".
+      if (r.bytes < kReadChunk && !m_transport->HasPending()) break;
     }
     std::lock_guard<std::mutex> lock(m_sendMutex);
     while (!m_txbuf.empty()) {
@@ -64,7 +71,7 @@ void _RealWebSocket::pumpIoUntil(int timeout, platform::net::SocketHandle waker)
       if (r.status != IoStatus::kOk) {
         closeTransport();
         WsPrint(OutputStream::kError, r.status == IoStatus::kClosed ? "Connection closed!\n" : "Connection error!\n");
-        return;
+        return woken;
       }
       m_txbuf.erase(m_txbuf.begin(), m_txbuf.begin() + static_cast<std::ptrdiff_t>(r.bytes));
     }
@@ -72,6 +79,7 @@ void _RealWebSocket::pumpIoUntil(int timeout, platform::net::SocketHandle waker)
   } catch (...) {
     DebugLog("try catch error!");
   }
+  return woken;
 }
 
 void _RealWebSocket::sendData(uint8_t opcode, const uint8_t* data, size_t size) {
@@ -121,6 +129,7 @@ void _RealWebSocket::dispatchFrames(Deliver&& deliver) {
           return;
         case WsEvent::kMessage:
           deliver(ev.payload);
+          m_decoder.Recycle(std::move(ev.payload));
           break;
         case WsEvent::kPing:
           sendData(kOpPong, ev.payload.data(), ev.payload.size());

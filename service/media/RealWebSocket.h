@@ -12,8 +12,8 @@
 
 namespace easywsclient {
 
-// Bytes read per receive call.
-constexpr size_t kReadChunk = 1500;
+// Bytes read per receive call: a burst of media frames in one call rather than one call per frame.
+constexpr size_t kReadChunk = 64 * 1024;
 // Queued outgoing bytes beyond which further messages are dropped (a peer that stopped reading).
 constexpr size_t kMaxSendBuffer = 8u << 20;
 
@@ -24,8 +24,9 @@ class _RealWebSocket : public WebSocket {
   ~_RealWebSocket() override;
 
   void pumpIo(int timeout) override;
-  // pumpIo whose wait also ends as soon as `waker` (a PollWaker's handle) becomes readable.
-  void pumpIoUntil(int timeout, platform::net::SocketHandle waker);
+  // pumpIo whose wait also ends as soon as `waker` (a PollWaker's handle) becomes readable; true
+  // when the waker was seen readable (the caller drains it then, and only then).
+  bool pumpIoUntil(int timeout, platform::net::SocketHandle waker);
   void sendText(const std::string& message) override;
   void sendBytes(const std::string& message) override;
   void sendByteVector(const std::vector<uint8_t>& message) override;
@@ -51,6 +52,8 @@ class _RealWebSocket : public WebSocket {
 
   std::unique_ptr<WsTransport> m_transport;  // client thread (send path under m_sendMutex)
   WsFrameDecoder m_decoder;                  // client thread
+  std::vector<uint8_t> m_chunk;              // client thread: the receive call's buffer
+  std::vector<platform::net::PollEntry> m_pollEntries;  // client thread
   std::vector<uint8_t> m_txbuf;              // m_sendMutex
   std::mutex m_sendMutex;
   std::atomic<readyStateValues> m_readyState{OPEN};

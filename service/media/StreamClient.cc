@@ -89,8 +89,7 @@ void StreamClient::Serve(const std::shared_ptr<easywsclient::_RealWebSocket>& so
     }
     // Returns as soon as bytes arrive, a send is queued or a stop comes; the bound only caps a
     // wake-up that never comes (no waker available).
-    socket->pumpIoUntil(static_cast<int>(kPollInterval.count()), m_waker.Handle());
-    m_waker.Drain();
+    if (socket->pumpIoUntil(static_cast<int>(kPollInterval.count()), m_waker.Handle())) m_waker.Drain();
     if (m_stop.load()) continue;
     std::lock_guard<std::mutex> lock(m_dispatchMutex);
     // A stop that slipped in since the check above has already returned to its caller.

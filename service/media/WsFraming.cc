@@ -40,6 +40,12 @@ void WsFrameDecoder::Compact() {
   m_offset = 0;
 }
 
+void WsFrameDecoder::Recycle(std::vector<uint8_t>&& payload) {
+  if (m_inMessage || payload.capacity() <= m_message.capacity()) return;
+  m_message = std::move(payload);
+  m_message.clear();
+}
+
 void WsFrameDecoder::Reset() {
   m_buffer.clear();
   m_offset = 0;

@@ -47,6 +47,9 @@ class WsFrameDecoder {
   WsEvent Next();
   // Forgets everything buffered, including a message being assembled.
   void Reset();
+  // Hands back a delivered message's payload, so the next message reuses its storage instead of
+  // allocating its own (one allocation per media frame otherwise).
+  void Recycle(std::vector<uint8_t>&& payload);
 
  private:
   void Compact();

@@ -37,10 +37,12 @@ bool Renderer::Present(const AVFrame* frame, const VX_RECT* crop, platform::disp
   }
 
   // BGRA rather than BGR0: the backends ignore the fourth byte, and libswscale writes BGRA through
-  // its faster packed-output path (about a quarter less CPU per picture when scaling).
+  // its faster packed-output path (about a quarter less CPU per picture when scaling). Fast
+  // bilinear (a little less precise horizontally): a tenth less CPU per picture for CIF into a
+  // 16-pane cell, a quarter less for 1080p into a 4-pane cell.
   m_sws.reset(sws_getCachedContext(m_sws.release(), source->width, source->height,
                                    static_cast<AVPixelFormat>(source->format), width, height, AV_PIX_FMT_BGRA,
-                                   SWS_BILINEAR, nullptr, nullptr, nullptr));
+                                   SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
   if (!m_sws) return false;
   const int stride = width * 4;
   m_pixels.resize(static_cast<size_t>(stride) * height);

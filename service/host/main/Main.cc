@@ -3,10 +3,12 @@
 #include <thread>
 
 #include "platform/system/CrashHandler.h"
+#include "platform/system/Heap.h"
 #include "service/host/ServiceWiring.h"
 #include "service/windows/WindowSystem.h"
 
 int main() {
+  platform::system::LimitHeapArenas();
   platform::system::InstallCrashHandler();
   platform::system::IgnoreBrokenPipe();
   ServiceWiring service(OpenWindowSystem());

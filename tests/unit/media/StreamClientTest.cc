@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <iterator>
 #include <mutex>
 
 #include "FakeWsServer.h"
@@ -129,5 +130,35 @@ TEST(StreamClientTest, NoDeliveryAfterStop) {
   size_t atStop = sink.Count();
   ASSERT_TRUE(output.WaitFor("Quit webSocket thread\n"));
   EXPECT_EQ(sink.Count(), atStop);
+  EXPECT_TRUE(server.WaitFinished(1));
+}
+
+// A burst of messages, long ones before short ones and one in fragments, reaches the callback
+// whole and in order however the reads cut it: reads are 64 KiB and a delivered message's storage
+// is reused by the next.
+TEST(StreamClientTest, BurstOfMessagesWholeAndInOrder) {
+  OutputCapture output;
+  const size_t sizes[] = {100000, 3, 65536, 1, 1500, 70000, 2};
+  std::vector<std::string> sent;
+  for (size_t i = 0; i < std::size(sizes); ++i) sent.emplace_back(sizes[i], static_cast<char>('a' + i));
+  FakeWsServer server([&](FakeWsPeer& peer) {
+    peer.ReadRequest();
+    peer.Accept();
+    for (const std::string& message : sent) peer.SendFrame(kOpBinary, message);
+    peer.SendFrame(kOpBinary, "frag-", false);
+    peer.SendFrame(kOpContinuation, "end");
+    peer.WaitForEnd();
+  });
+  Sink sink;
+  StreamClient client(server.Url(), &Sink::OnMessage, &sink);
+  ASSERT_TRUE(sink.WaitCount(1 + sent.size() + 1));
+  client.Stop();
+  ASSERT_TRUE(output.WaitFor("Quit webSocket thread\n"));
+  std::lock_guard<std::mutex> lock(sink.mutex);
+  for (size_t i = 0; i < sent.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(sink.messages.at(1 + i) == sent[i]) << "size " << sink.messages.at(1 + i).size();
+  }
+  EXPECT_EQ(sink.messages.at(1 + sent.size()), "frag-end");
   EXPECT_TRUE(server.WaitFinished(1));
 }

@@ -121,11 +121,14 @@ struct Seen {
   bool operator==(const Seen& o) const { return kind == o.kind && opcode == o.opcode && payload == o.payload; }
 };
 
+// Every message's storage goes back to the decoder, as the client's dispatch does: a later, shorter
+// message must not show the bytes of an earlier one.
 std::vector<Seen> Drain(WsFrameDecoder& d) {
   std::vector<Seen> out;
   for (WsEvent ev = d.Next(); ev.kind != WsEvent::kNone; ev = d.Next()) {
     out.push_back({ev.kind, ev.opcode, std::string(ev.payload.begin(), ev.payload.end())});
     if (ev.kind == WsEvent::kTooLarge) break;
+    if (ev.kind == WsEvent::kMessage) d.Recycle(std::move(ev.payload));
   }
   return out;
 }
@@ -139,12 +142,14 @@ TEST(WsFramingTest, DecoderAtEverySplitPoint) {
                        Frame(0x02, "frag1-") + Frame(0x89, "p!") +  // fragment, ping between
                        Frame(0x00, "frag2-") + Frame(0x80, big) +   // continuation, final
                        Frame(0x82, "masked", key) +                 // a masking server is accepted
+                       Frame(0x02, "s") + Frame(0x80, "t") +        // short, after a long one
                        Frame(0x8A, "") + Frame(0x88, "");           // pong, close
   const std::vector<Seen> expected = {
       {WsEvent::kMessage, kOpText, "hello"},
       {WsEvent::kPing, kOpPing, "p!"},
       {WsEvent::kMessage, kOpBinary, "frag1-frag2-" + big},
       {WsEvent::kMessage, kOpBinary, "masked"},
+      {WsEvent::kMessage, kOpBinary, "st"},
       {WsEvent::kPong, kOpPong, ""},
       {WsEvent::kClose, kOpClose, ""},
   };
