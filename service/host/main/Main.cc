@@ -9,6 +9,7 @@
 int main() {
   platform::system::InstallCrashHandler();
   platform::system::IgnoreBrokenPipe();
+  platform::system::IgnoreFileSizeLimit();
   ServiceWiring service(OpenWindowSystem());
   WsServer& server = service.Server();
   std::thread serverThread([&server] { server.Run(); });
