@@ -204,6 +204,10 @@ int OpenDescriptors(int pid) {
   return n;
 }
 
+std::string DescriptorList(int pid) {
+  return RunCommand("ls -l /proc/" + std::to_string(pid) + "/fd 2>/dev/null | awk '{print $9, $10, $11}'");
+}
+
 bool ProcessRuns(int pid) {
   // A zombie has ended: only its exit status waits to be collected.
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");

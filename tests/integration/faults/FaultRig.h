@@ -72,6 +72,8 @@ long SourceCloseField(sourcetest::SourceProcess& source, long conn, const char* 
 // Resident size and open descriptors of a process, from /proc.
 long ResidentKiB(int pid);
 int OpenDescriptors(int pid);
+// What each open descriptor of a process names, one a line (for failure messages).
+std::string DescriptorList(int pid);
 bool ProcessRuns(int pid);
 // Video frames ffprobe decodes from a file.
 int ProbeFrames(const std::string& path);

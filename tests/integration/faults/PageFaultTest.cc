@@ -36,7 +36,22 @@ class PageFaultTest : public ServiceOnXTest {
     for (long conn : SourceConnections(m_source, ""))
       EXPECT_TRUE(WaitUntil([&] { return SourceConnectionEnded(m_source, conn); }, 20s)) << "connection " << conn;
     EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors(m_service.Pid()) <= descriptorsBefore; }, 20s))
-        << OpenDescriptors(m_service.Pid()) << " descriptors open, " << descriptorsBefore << " before";
+        << OpenDescriptors(m_service.Pid()) << " descriptors open, " << descriptorsBefore << " before:\n"
+        << DescriptorList(m_service.Pid());
+  }
+  // The service's descriptor count once it has stopped falling.
+  int SettledDescriptors() {
+    int last = OpenDescriptors(m_service.Pid());
+    WaitUntil(
+        [&] {
+          std::this_thread::sleep_for(300ms);
+          const int now = OpenDescriptors(m_service.Pid());
+          const bool same = now == last;
+          last = now;
+          return same;
+        },
+        10s);
+    return last;
   }
   double RoundTripMs(PageClient& page) {
     const auto start = std::chrono::steady_clock::now();
@@ -54,11 +69,15 @@ TEST_F(PageFaultTest, PagesThatVanishMidCommandLeaveNothingBehind) {
     PlayPanes(warm->page, 1, "warm");
     StopPanesLosingNothing(warm->page, 1, "warm");
   }
-  ASSERT_TRUE(WaitUntil([&] { return OpenDescriptors(m_service.Pid()) > 0; }, 5s));
-  std::this_thread::sleep_for(200ms);  // the warm page's close is read by the loop
-  const int descriptors = OpenDescriptors(m_service.Pid());
-
+  int descriptors = 0;
   for (int round = 0; round < 6; ++round) {
+    // What the first round leaves is what the service keeps for good (display connections of
+    // threads that first drew then); later rounds must leave nothing more.
+    if (round == 1) {
+      for (long conn : SourceConnections(m_source, ""))
+        ASSERT_TRUE(WaitUntil([&] { return SourceConnectionEnded(m_source, conn); }, 20s)) << "connection " << conn;
+      descriptors = SettledDescriptors();
+    }
     SCOPED_TRACE("round " + std::to_string(round));
     // A group whose streams, recording and download are starting when the page goes.
     auto group = OpenGroupPage(m_service.Port(), m_x.Display(), 4);
@@ -92,28 +111,36 @@ TEST_F(PageFaultTest, FiveHundredPagesAreAnsweredWhilePanesPlay) {
   auto group = OpenGroupPage(m_service.Port(), m_x.Display(), 4);
   ASSERT_TRUE(group);
   PlayPanes(group->page, 4, "crowd");
-  const int descriptors = OpenDescriptors(m_service.Pid());
-
-  constexpr int kPages = 500;
-  std::vector<std::unique_ptr<WsClient>> pages;
-  for (int i = 0; i < kPages; ++i) {
-    auto page = std::make_unique<WsClient>();
-    ASSERT_TRUE(page->Connect(platform::net::Family::kIPv4, m_service.Port(), false) && page->Upgrade())
-        << "page " << i << " was not let in";
-    ASSERT_TRUE(page->SendText(R"({"cmd":"webconnect","data":{"webVersion":"1.0"},"sequence":"c)" +
-                               std::to_string(i) + "\"}"));
-    pages.push_back(std::move(page));
+  int descriptors = 0;
+  for (int batch = 0; batch < 2; ++batch) {
+    SCOPED_TRACE("batch " + std::to_string(batch));
+    constexpr int kPages = 500;
+    std::vector<std::unique_ptr<WsClient>> pages;
+    for (int i = 0; i < kPages; ++i) {
+      auto page = std::make_unique<WsClient>();
+      ASSERT_TRUE(page->Connect(platform::net::Family::kIPv4, m_service.Port(), false) && page->Upgrade())
+          << "page " << i << " was not let in";
+      ASSERT_TRUE(page->SendText(R"({"cmd":"webconnect","data":{"webVersion":"1.0"},"sequence":"c)" +
+                                 std::to_string(i) + "\"}"));
+      pages.push_back(std::move(page));
+    }
+    int answered = 0;
+    for (int i = 0; i < kPages; ++i) {
+      auto reply = pages[i]->ReadText();
+      answered += reply && reply->find("\"sequence\":\"c" + std::to_string(i) + "\"") != std::string::npos;
+    }
+    EXPECT_EQ(answered, kPages);
+    EXPECT_LT(RoundTripMs(group->page), kSanitized ? 5000 : 1000);
+    pages.clear();
+    // The second crowd leaves no more behind than the first.
+    if (batch == 0) {
+      descriptors = SettledDescriptors();
+    } else {
+      EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors(m_service.Pid()) <= descriptors; }, 20s))
+          << OpenDescriptors(m_service.Pid()) << " descriptors open, " << descriptors << " before:\n"
+          << DescriptorList(m_service.Pid());
+    }
   }
-  int answered = 0;
-  for (int i = 0; i < kPages; ++i) {
-    auto reply = pages[i]->ReadText();
-    answered += reply && reply->find("\"sequence\":\"c" + std::to_string(i) + "\"") != std::string::npos;
-  }
-  EXPECT_EQ(answered, kPages);
-  EXPECT_LT(RoundTripMs(group->page), kSanitized ? 5000 : 1000);
-  pages.clear();
-  EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors(m_service.Pid()) <= descriptors; }, 20s))
-      << OpenDescriptors(m_service.Pid()) << " descriptors open, " << descriptors << " before";
   StopPanesLosingNothing(group->page, 4, "crowd");
 }
 
