@@ -25,6 +25,8 @@ SocketHandle CreateListenerSocket(Family family);
 void CloseSocket(SocketHandle s);
 // Sends the end of the stream (FIN) while reading goes on.
 bool ShutdownWrite(SocketHandle s);
+// Ends both directions: reads and writes blocked on the socket in other threads return at once.
+bool ShutdownBoth(SocketHandle s);
 
 // Binds to 127.0.0.1 or ::1 (IPv6-only) at `port` (0 lets the system choose).
 bool BindLoopback(SocketHandle s, Family family, int port);

@@ -69,6 +69,8 @@ void CloseSocket(SocketHandle s) {
 
 bool ShutdownWrite(SocketHandle s) { return ::shutdown(Fd(s), SHUT_WR) == 0; }
 
+bool ShutdownBoth(SocketHandle s) { return ::shutdown(Fd(s), SHUT_RDWR) == 0; }
+
 bool BindLoopback(SocketHandle s, Family family, int port) {
   if (port < 0 || port > 65535) return false;
   if (family == Family::kIPv6) {

@@ -12,6 +12,9 @@ void InstallCrashHandler(const std::string& fixedName = {});
 
 // A write to a vanished peer then reports an error instead of ending the process.
 void IgnoreBrokenPipe();
+// A write past the user's file-size limit then fails (EFBIG) like one to a full disk, instead of
+// ending the process.
+void IgnoreFileSizeLimit();
 
 // The dump file name for a local time: "tmp" + "%d_%02d_%02d__%02d_%02d_%02d" + ".dmp".
 std::string CrashDumpName(int year, int month, int day, int hour, int minute, int second);

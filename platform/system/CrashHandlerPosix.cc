@@ -247,4 +247,6 @@ void InstallCrashHandler(const std::string& fixedName) {
 
 void IgnoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
 
+void IgnoreFileSizeLimit() { ::signal(SIGXFSZ, SIG_IGN); }
+
 }  // namespace platform::system

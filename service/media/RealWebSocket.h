@@ -60,7 +60,11 @@ class _RealWebSocket : public WebSocket {
   std::atomic<bool> m_discard{false};
 };
 
-// connectTo with the concrete type, for owners that need the discard flag.
-std::shared_ptr<_RealWebSocket> connectReal(const std::string& url, const std::string& origin);
+class ConnectAbort;
+
+// connectTo with the concrete type, for owners that need the discard flag. `abort`, when given,
+// can end the attempt from another thread.
+std::shared_ptr<_RealWebSocket> connectReal(const std::string& url, const std::string& origin,
+                                            ConnectAbort* abort = nullptr);
 
 }  // namespace easywsclient

@@ -30,6 +30,7 @@ void StreamClient::Stop() {
     return;
   }
   if (auto socket = CurrentSocket()) socket->setDiscard(true);
+  m_abort.Abort();  // an attempt still waiting for its upgrade answer gives up now
   {
     std::lock_guard<std::mutex> lock(m_dispatchMutex);
     m_stop.store(true);
@@ -100,7 +101,7 @@ void StreamClient::Serve(const std::shared_ptr<easywsclient::_RealWebSocket>& so
 void StreamClient::Run() {
   t_runningClient = this;
   for (int attempts = 0; !m_stop.load();) {
-    auto socket = easywsclient::connectReal(m_url, std::string());
+    auto socket = easywsclient::connectReal(m_url, std::string(), &m_abort);
     {
       std::lock_guard<std::mutex> lock(m_socketMutex);
       m_socket = socket;

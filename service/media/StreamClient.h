@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/net/Socket.h"
+#include "service/media/ConnectAbort.h"
 #include "service/media/RealWebSocket.h"
 
 // Called on the client thread: once with no bytes right after each connection, then once per
@@ -65,6 +66,7 @@ class StreamClient {
   std::mutex m_waitMutex;
   std::condition_variable m_waitCv;  // wakes the client thread's waits on stop, and WaitEnded
   platform::net::PollWaker m_waker;  // ends the client thread's socket wait on stop or send
+  easywsclient::ConnectAbort m_abort;  // ends a connection attempt on stop
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_ended{false};
   std::thread m_thread;

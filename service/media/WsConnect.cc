@@ -1,7 +1,9 @@
 // connectTo: URL, TCP connection, optional TLS, and the opening handshake.
+#include <chrono>
 #include <cstring>
 
 #include "platform/net/Socket.h"
+#include "service/media/ConnectAbort.h"
 #include "service/media/RealWebSocket.h"
 #include "service/media/WsHandshake.h"
 #include "service/media/WsOutput.h"
@@ -9,16 +11,21 @@
 namespace easywsclient {
 
 namespace {
-// Bounds connecting and each handshake read, so a silent peer cannot hold the client thread.
+// Bounds connecting, each handshake read and the whole upgrade answer, so a silent peer, or one
+// that sends its answer a line at a time for ever, cannot hold the client thread.
 constexpr int kConnectTimeoutMs = 5000;
 constexpr int kHandshakeTimeoutMs = 5000;
 
+using Deadline = std::chrono::steady_clock::time_point;
+
 enum class LineResult { kOk, kTooLong, kClosed };
 
-// Reads one line ending in "\r\n" a byte at a time, at most kMaxStatusLine bytes.
-LineResult ReadLine(WsTransport& t, std::string& line) {
+// Reads one line ending in "\r\n" a byte at a time, at most kMaxStatusLine bytes; past the
+// deadline the answer counts as never finished.
+LineResult ReadLine(WsTransport& t, std::string& line, Deadline deadline) {
   line.clear();
   while (line.size() < kMaxStatusLine) {
+    if (std::chrono::steady_clock::now() > deadline) return LineResult::kClosed;
     char c;
     platform::net::IoResult r = t.Recv(&c, 1);
     if (r.status != platform::net::IoStatus::kOk) return LineResult::kClosed;
@@ -54,7 +61,22 @@ bool SendAllBlocking(WsTransport& t, const std::string& text) {
 }
 }  // namespace
 
-std::shared_ptr<_RealWebSocket> connectReal(const std::string& url, const std::string& origin) {
+// Keeps the attempt's socket watched by `abort` while the object lives.
+class WatchedAttempt {
+ public:
+  WatchedAttempt(ConnectAbort* abort, platform::net::SocketHandle socket)
+      : m_abort(abort), m_go(!abort || abort->Watch(socket)) {}
+  ~WatchedAttempt() {
+    if (m_abort) m_abort->Watch(platform::net::kInvalidSocket);
+  }
+  bool Go() const { return m_go; }
+
+ private:
+  ConnectAbort* m_abort;
+  bool m_go;
+};
+
+std::shared_ptr<_RealWebSocket> connectReal(const std::string& url, const std::string& origin, ConnectAbort* abort) {
   platform::net::NetStartup();
   if (url.size() >= kMaxUrlLength) {
     WsPrint(OutputStream::kError, "ERROR: url size limit exceeded: %s\n", url.c_str());
@@ -71,6 +93,10 @@ std::shared_ptr<_RealWebSocket> connectReal(const std::string& url, const std::s
   }
   std::unique_ptr<WsTransport> transport = OpenTransport(*parsed);
   if (!transport) return nullptr;
+  // Declared after the transport: the watch ends before the socket closes.
+  WatchedAttempt attempt(abort, transport->Socket());
+  if (!attempt.Go()) return nullptr;
+  const Deadline deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandshakeTimeoutMs);
   platform::net::SetReceiveTimeout(transport->Socket(), kHandshakeTimeoutMs);
   platform::net::SetSendTimeout(transport->Socket(), kHandshakeTimeoutMs);
   if (parsed->secure && !transport->StartTls()) return nullptr;
@@ -79,7 +105,7 @@ std::shared_ptr<_RealWebSocket> connectReal(const std::string& url, const std::s
     if (!SendAllBlocking(*transport, line)) return nullptr;
   }
   std::string line;
-  LineResult lr = ReadLine(*transport, line);
+  LineResult lr = ReadLine(*transport, line, deadline);
   if (lr == LineResult::kTooLong) {
     WsPrint(OutputStream::kError, "ERROR: Got invalid status line connecting to: %s\n", url.c_str());
     return nullptr;
@@ -92,7 +118,7 @@ std::shared_ptr<_RealWebSocket> connectReal(const std::string& url, const std::s
   }
   // Header lines up to the empty one; their content (the accept key too) is not needed.
   for (;;) {
-    lr = ReadLine(*transport, line);
+    lr = ReadLine(*transport, line, deadline);
     if (lr == LineResult::kTooLong) {
       WsPrint(OutputStream::kError, "ERROR: Got invalid status line connecting to: %s\n", url.c_str());
       return nullptr;

@@ -6,6 +6,7 @@
 // (video then resumes at the next key frame); playback and download wait for room instead,
 // so a slow reader holds the source back and nothing is lost.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -105,7 +106,9 @@ private:
         ParseResult parsed = ParseTarget(m_target);
         if (!parsed.params) return Refuse(http::status::bad_request, parsed.error + "\n");
         m_params = *parsed.params;
+        if (m_params.fault == Fault::Refuse) return Refuse(http::status::forbidden, "refused: fault=refuse\n");
         beast::get_lowest_layer(m_ws).expires_never();
+        if (m_params.fault == Fault::Stall || m_params.fault == Fault::Trickle) return HoldUpgrade();
         m_ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
         m_ws.set_option(websocket::stream_base::decorator([](websocket::response_type& res) {
             res.set(http::field::server, "nimbrel-source");
@@ -159,6 +162,7 @@ private:
             m_gotRequest = true;
             Emit("request", {{"conn", m_id}, {"text", SafeText(text)}});
             ApplyRequestText(text, m_params);
+            if (m_params.fault != Fault::None) return PlayStreamFault();
             if (m_params.code) {
                 SendText("{\"code\":" + std::to_string(*m_params.code) + "}");
                 Emit("answer", {{"conn", m_id}, {"code", *m_params.code}});
@@ -220,6 +224,80 @@ private:
                                {"codec", m_talk.codec}, {"codecName", TalkCodecName(m_talk.codec)},
                                {"badLength", m_talk.badLength}, {"samples", m_talk.samples}});
         }
+    }
+
+    // The upgrade is never answered (stall), or its answer never ends (trickle: the status line,
+    // then one header line every 500 ms). The connection lasts until the viewer gives up.
+    void HoldUpgrade() {
+        Emit("fault", {{"conn", m_id}, {"fault", FaultName(m_params.fault)}, {"stage", "upgrade"},
+                       {"target", SafeText(m_target)}});
+        if (m_params.fault == Fault::Trickle) {
+            m_rawNext = std::make_shared<const std::string>("X-Wait: 1\r\n");
+            WriteRaw(std::make_shared<const std::string>("HTTP/1.1 101 Switching Protocols\r\n"), 500);
+        }
+        WaitForPeerClose();
+    }
+
+    // After the request text: say nothing (silent), answer and then reset the connection
+    // (reset), or write bytes that are no WebSocket frames (garbage) or a frame whose length
+    // claims a terabyte (oversize), until the viewer closes.
+    void PlayStreamFault() {
+        Emit("fault", {{"conn", m_id}, {"fault", FaultName(m_params.fault)}, {"stage", "stream"},
+                       {"target", SafeText(m_target)}});
+        switch (m_params.fault) {
+            case Fault::Reset: {
+                SendText("{\"code\":0}");
+                m_timer.expires_after(std::chrono::milliseconds(300));
+                m_timer.async_wait([self = this->shared_from_this()](beast::error_code ec) {
+                    if (ec || self->m_closed) return;
+                    beast::error_code ignored;
+                    auto& socket = beast::get_lowest_layer(self->m_ws).socket();
+                    socket.set_option(net::socket_base::linger(true, 0), ignored);
+                    socket.close(ignored);
+                    self->Finish("reset", {});
+                });
+                return;
+            }
+            case Fault::Garbage: {
+                auto bytes = std::make_shared<std::string>(64 * 1024, '\0');
+                std::uint32_t x = 2463534242u;
+                for (char& c : *bytes) {
+                    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+                    c = static_cast<char>(x);
+                }
+                m_rawNext = bytes;
+                return WriteRaw(bytes, 50);
+            }
+            case Fault::Oversize: {
+                // FIN + binary, 64-bit length 2^40, then filler that never completes the frame.
+                std::string header("\x82\x7f\x00\x00\x01\x00\x00\x00\x00\x00", 10);
+                m_rawNext = std::make_shared<const std::string>(64 * 1024, 'x');
+                return WriteRaw(std::make_shared<const std::string>(header + *m_rawNext), 10);
+            }
+            default: return;  // silent: reads go on, nothing is sent
+        }
+    }
+
+    // `first` straight onto the connection, past the WebSocket layer, then m_rawNext every
+    // `everyMs` until the viewer goes.
+    void WriteRaw(std::shared_ptr<const std::string> first, int everyMs) {
+        net::async_write(m_ws.next_layer(), net::buffer(*first),
+                         [self = this->shared_from_this(), first, everyMs](beast::error_code ec, std::size_t) {
+                             if (ec || self->m_closed) return self->Finish("fault", ec);
+                             self->m_timer.expires_after(std::chrono::milliseconds(everyMs));
+                             self->m_timer.async_wait([self, everyMs](beast::error_code ec2) {
+                                 if (!ec2 && !self->m_closed) self->WriteRaw(self->m_rawNext, everyMs);
+                             });
+                         });
+    }
+
+    void WaitForPeerClose() {
+        auto sink = std::make_shared<std::array<char, 512>>();
+        beast::get_lowest_layer(m_ws).socket().async_read_some(
+            net::buffer(*sink), [self = this->shared_from_this(), sink](beast::error_code ec, std::size_t) {
+                if (ec) return self->Finish("fault", ec);
+                self->WaitForPeerClose();
+            });
     }
 
     void LoadMedia() {
@@ -485,6 +563,7 @@ private:
     TalkCounters m_talk;
     TalkDecoder m_talkDecoder;
     std::uint64_t m_unexpectedBinary = 0;
+    std::shared_ptr<const std::string> m_rawNext;  // what a trickle, garbage or oversize fault keeps writing
 };
 
 }  // namespace source

@@ -1,5 +1,7 @@
 #include "StreamParams.h"
 
+#include <algorithm>
+
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -138,6 +140,15 @@ ParseResult ParseTarget(std::string_view target) {
         } else if (key == "pace") {
             if (value != "0" && value != "1") return fail(key, value);
             p.paced = value == "1";
+        } else if (key == "fault") {
+            static const std::pair<const char*, Fault> kFaults[] = {
+                {"refuse", Fault::Refuse}, {"stall", Fault::Stall},   {"trickle", Fault::Trickle},
+                {"silent", Fault::Silent}, {"reset", Fault::Reset},   {"garbage", Fault::Garbage},
+                {"oversize", Fault::Oversize}};
+            auto it = std::find_if(std::begin(kFaults), std::end(kFaults),
+                                   [&](const auto& f) { return value == f.first; });
+            if (it == std::end(kFaults)) return fail(key, value);
+            p.fault = it->second;
         } else if (key == "container") {
             if (value != "frames" && value != "mp4") return fail(key, value);
             p.wholeFile = value == "mp4";
@@ -185,6 +196,20 @@ std::optional<double> SpeedFactor(double value) {
     if (!std::isfinite(value) || value == 0 || std::fabs(value) > 64 || std::fabs(value) < 1.0 / 64)
         return std::nullopt;
     return value > 0 ? value : 1.0 / -value;
+}
+
+const char* FaultName(Fault fault) {
+    switch (fault) {
+        case Fault::None: return "none";
+        case Fault::Refuse: return "refuse";
+        case Fault::Stall: return "stall";
+        case Fault::Trickle: return "trickle";
+        case Fault::Silent: return "silent";
+        case Fault::Reset: return "reset";
+        case Fault::Garbage: return "garbage";
+        case Fault::Oversize: return "oversize";
+    }
+    return "?";
 }
 
 const char* ModeName(StreamMode mode) {

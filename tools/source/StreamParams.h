@@ -13,6 +13,8 @@ namespace source {
 
 enum class StreamMode { Live, Playback, Download, Talk };
 enum class AudioKind { None, G711A, G711U, Aac };
+// A misbehaviour played instead of the normal answer, for the viewer's fault tests.
+enum class Fault { None, Refuse, Stall, Trickle, Silent, Reset, Garbage, Oversize };
 
 struct StreamParams {
     WireCodec codec = WireCodec::H264;
@@ -31,6 +33,7 @@ struct StreamParams {
     double speed = 1.0;
     bool paced = false;                // download at the frame rate instead of at socket speed
     bool wholeFile = false;            // download an .mp4 file in pieces instead of frames
+    Fault fault = Fault::None;
 };
 
 struct ParseResult {
@@ -53,6 +56,7 @@ std::optional<double> SpeedFactor(double value);
 const char* ModeName(StreamMode mode);
 const char* CodecName(WireCodec codec);
 const char* AudioName(AudioKind audio);
+const char* FaultName(Fault fault);
 // Names the codec byte of talk audio a viewer sent: viewers may use the wire codes or their
 // own audio codes (1, 2, 39, 22), so both are recognised.
 const char* TalkCodecName(int code);

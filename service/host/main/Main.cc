@@ -11,6 +11,7 @@ int main() {
   platform::system::LimitHeapArenas();
   platform::system::InstallCrashHandler();
   platform::system::IgnoreBrokenPipe();
+  platform::system::IgnoreFileSizeLimit();
   ServiceWiring service(OpenWindowSystem());
   WsServer& server = service.Server();
   std::thread serverThread([&server] { server.Run(); });

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <iterator>
 #include <mutex>
+#include <thread>
 
 #include "FakeWsServer.h"
 #include "OutputCapture.h"
@@ -161,4 +162,46 @@ TEST(StreamClientTest, BurstOfMessagesWholeAndInOrder) {
   }
   EXPECT_EQ(sink.messages.at(1 + sent.size()), "frag-end");
   EXPECT_TRUE(server.WaitFinished(1));
+}
+
+// A source that takes the connection and then never finishes its upgrade answer (silent, or one
+// header line at a time for ever) neither holds a stop nor keeps the client for ever.
+TEST(StreamClientTest, UnfinishedUpgradeNeitherHoldsAStopNorLastsForEver) {
+  struct Case {
+    const char* name;
+    bool trickle;  // the status line, then a header line every 100 ms
+  };
+  for (const Case c : {Case{"silent", false}, Case{"trickle", true}}) {
+    SCOPED_TRACE(c.name);
+    OutputCapture output;
+    std::atomic<bool> done{false};
+    FakeWsServer server([&](FakeWsPeer& peer) {
+      peer.ReadRequest();
+      if (!c.trickle) return void(peer.WaitForEnd());
+      peer.SendRaw("HTTP/1.1 101 Switching Protocols\r\n");
+      while (!done.load() && peer.SendRaw("X-Wait: 1\r\n")) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    });
+    Sink sink;
+    {
+      auto client = std::make_unique<StreamClient>(server.Url("live"), &Sink::OnMessage, &sink,
+                                                   std::chrono::milliseconds(0));
+      while (server.Accepted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well inside the handshake
+      const auto start = std::chrono::steady_clock::now();
+      client.reset();
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    }
+    EXPECT_EQ(sink.Count(), 0u);
+    if (c.trickle) {
+      // Left alone, the attempt ends within the handshake bound and counts.
+      const int before = output.CountPrefix("Link false");
+      StreamClient client(server.Url("live"), &Sink::OnMessage, &sink, std::chrono::milliseconds(0));
+      const auto start = std::chrono::steady_clock::now();
+      while (output.CountPrefix("Link false") == before && std::chrono::steady_clock::now() - start < std::chrono::seconds(20))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+      client.Stop();
+    }
+    done = true;
+  }
 }
