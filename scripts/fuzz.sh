@@ -2,17 +2,20 @@
 # Builds the libFuzzer targets with clang, AddressSanitizer and UBSan into build-fuzz/ and runs
 # them one after another, each from its committed seeds plus a growing corpus in
 # build-fuzz/corpus/<name>, with its dictionary.
-#   scripts/fuzz.sh [-t SECONDS] [-r RUNS] [TARGET...]     (default: every target, 1800 s each)
+#   scripts/fuzz.sh [-t SECONDS] [-r RUNS] [-x "MORE LIBFUZZER FLAGS"] [TARGET...]
+# (default: every target, 1800 s each)
 # Findings land in build-fuzz/findings/<name>/ (crash-*, timeout-*, leak-*).
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${NIMBREL_FUZZ_DIR:-$top/build-fuzz}"
 seconds=1800
 runs=-1
-while getopts "t:r:" opt; do
+extra=""
+while getopts "t:r:x:" opt; do
   case $opt in
     t) seconds=$OPTARG ;;
     r) runs=$OPTARG ;;
+    x) extra=$OPTARG ;;
     *) exit 2 ;;
   esac
 done
@@ -39,7 +42,7 @@ for target in "${targets[@]}"; do
   echo "== $target (${seconds}s, runs $runs), log in $log"
   if ! "$binary" "$build/corpus/$target" "$seeds" -dict="$dict" -max_total_time="$seconds" -runs="$runs" \
       -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$build/findings/$target/" >"$log" 2>&1; then
+      -artifact_prefix="$build/findings/$target/" $extra >"$log" 2>&1; then
     echo "   FAILED: see $log and $build/findings/$target/"
     status=1
   fi
