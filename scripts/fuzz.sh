@@ -46,6 +46,6 @@ for target in "${targets[@]}"; do
     echo "   FAILED: see $log and $build/findings/$target/"
     status=1
   fi
-  grep -E '^#[0-9]+ +(INITED|DONE)|^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)|SUMMARY' "$log" || true
+  grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)|SUMMARY' "$log" || true
 done
 exit $status
