@@ -29,8 +29,11 @@ CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja -DNIMBREL_ASAN=ON -DNI
   -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
 cmake --build "$build" -j "${NIMBREL_JOBS:-2}" --target "${targets[@]}"
 
+# The INI and settings targets write a file per input: on tmpfs, not a journalled disk that
+# flushes every replaced file.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ]; then export TMPDIR=/dev/shm; fi
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
-export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1:suppressions=$top/tests/fuzz/ubsan.supp}"
 status=0
 for target in "${targets[@]}"; do
   stem="${target%_fuzz}"

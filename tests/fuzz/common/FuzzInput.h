@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <system_error>
 
 namespace fuzzinput {
 
@@ -17,16 +18,24 @@ inline std::string TakeField(const std::string& text, size_t& at, char separator
   return field;
 }
 
-// A fresh, empty folder under the system's temporary folder, the same for the whole process.
+// A fresh, empty folder under the system's temporary folder, the same for the whole process and
+// removed when it ends.
 inline const std::filesystem::path& ScratchFolder() {
-  static const std::filesystem::path folder = [] {
-    std::random_device random;
-    auto path = std::filesystem::temp_directory_path() /
-                ("nimbrel-fuzz-" + std::to_string(random()) + std::to_string(random()));
-    std::filesystem::create_directories(path);
-    return path;
-  }();
-  return folder;
+  struct Folder {
+    Folder() {
+      std::random_device random;
+      path = std::filesystem::temp_directory_path() /
+             ("nimbrel-fuzz-" + std::to_string(random()) + std::to_string(random()));
+      std::filesystem::create_directories(path);
+    }
+    ~Folder() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+    }
+    std::filesystem::path path;
+  };
+  static const Folder folder;
+  return folder.path;
 }
 
 inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
