@@ -26,10 +26,17 @@ size_t TagPosition(const std::string& path) {
   return dot;
 }
 
-bool NameTaken(const std::string& path) {
+enum class NameState { kFree, kTaken, kUnknown };
+
+NameState Probe(const std::string& path) {
   std::error_code ec;
   // A dangling link counts as taken: the writer would refuse it anyway.
-  return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
+  const auto type = std::filesystem::symlink_status(path, ec).type();
+  if (type == std::filesystem::file_type::not_found) return NameState::kFree;
+  // A name the system refuses to look at (too long, a folder we may not search) stays so for
+  // every numbered variant: searching on would only spend 100000 look-ups on the command thread.
+  if (type == std::filesystem::file_type::none) return NameState::kUnknown;
+  return NameState::kTaken;
 }
 
 }  // namespace
@@ -108,12 +115,14 @@ std::string AudioCodecTag(int audioCodec) {
 std::string MakeMediaFileName(const std::string& path, const StreamDescription& description) {
   std::string tagged = path;
   tagged.insert(TagPosition(tagged), VideoCodecTag(description.videoCodec) + AudioCodecTag(description.audioCodec));
-  if (!NameTaken(tagged)) return tagged;
+  NameState state = Probe(tagged);
+  if (state == NameState::kFree) return tagged;
   const size_t at = TagPosition(tagged);
-  for (int counter = 2; counter <= kMaxCounter; ++counter) {
+  for (int counter = 2; counter <= kMaxCounter && state != NameState::kUnknown; ++counter) {
     std::string candidate = tagged;
     candidate.insert(at, "(" + std::to_string(counter) + ")");
-    if (!NameTaken(candidate)) return candidate;
+    state = Probe(candidate);
+    if (state == NameState::kFree) return candidate;
   }
   return {};
 }

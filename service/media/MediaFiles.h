@@ -31,7 +31,8 @@ std::string AudioCodecTag(int audioCodec);
 
 // `path` with the codec tags of `description` before the extension of its file name (at the end
 // of a name without '.'), and, when a file or link of that name exists, "(2)", "(3)"... there
-// too: the first free name. Empty when no free name is found.
+// too: the first free name. Empty when no free name is found, or a name cannot be looked up
+// (too long, a folder that may not be searched).
 std::string MakeMediaFileName(const std::string& path, const StreamDescription& description);
 
 // Creates the folders of a cleaned, acceptable path; 0 or -1.

@@ -24,6 +24,15 @@ constexpr UrlForm kPlainV6Forms[] = {
 constexpr UrlForm kTlsV6Forms[] = {
     {"wss://[%[^]/]]:%d/%s", true, true}, {"wss://[%[^]/]]/%s", false, true},
     {"wss://[%[^]/]]:%d", true, false},   {"wss://[%[^]/]]", false, false}};
+// The host goes into the handshake's Host line: a blank or control character there (a line end
+// above all) would let a page's URL end that line and add headers of its own.
+bool IsHostText(const char* host) {
+  for (const char* c = host; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (byte <= 0x20 || byte == 0x7F) return false;
+  }
+  return true;
+}
 }  // namespace
 
 std::optional<WsUrl> ParseWsUrl(const std::string& url) {
@@ -43,6 +52,7 @@ std::optional<WsUrl> ParseWsUrl(const std::string& url) {
     int want = 1 + (form.hasPort ? 1 : 0) + (form.hasPath ? 1 : 0);
     if (matched != want) continue;
     if (form.hasPort && (port < 1 || port > 65535)) return std::nullopt;
+    if (!IsHostText(host)) return std::nullopt;
     out.host = host;
     out.port = form.hasPort ? port : (out.secure ? kDefaultWssPort : kDefaultWsPort);
     out.path = form.hasPath ? path : "";

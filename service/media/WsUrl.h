@@ -17,7 +17,8 @@ struct WsUrl {
   std::string path;  // without the leading "/"
 };
 
-// None when no form matches (the caller reports it). The length limit is the caller's check.
+// None when no form matches or the host has a blank or control character (the caller reports
+// it). The length limit is the caller's check.
 std::optional<WsUrl> ParseWsUrl(const std::string& url);
 
 }  // namespace easywsclient

@@ -45,6 +45,15 @@ const rapidjson::Value* Member(const rapidjson::Value& object, const char* key) 
   return it == object.MemberEnd() ? nullptr : &it->value;
 }
 
+// A device type is a page's text and may hold a NUL ("\u0000"): it is looked up by its whole
+// length, as it is stored, or it would read the entry of the type its first part names.
+const rapidjson::Value* Member(const rapidjson::Value& object, const std::string& key) {
+  if (!object.IsObject()) return nullptr;
+  const rapidjson::Value name(rapidjson::StringRef(key.data(), key.size()));
+  auto it = object.FindMember(name);
+  return it == object.MemberEnd() ? nullptr : &it->value;
+}
+
 // Replaces the file through a temporary beside it, so a failed write never leaves half a file.
 bool WriteWholeFile(const std::string& path, const std::string& text) {
   std::string temporary = path + ".tmp";
@@ -103,7 +112,7 @@ LocalFolders LocalSettings::StoredFolders(const std::string& deviceType) const {
   std::string text = LoadText().value_or(std::string());
   rapidjson::Document file;
   const rapidjson::Value* entry = nullptr;
-  if (!text.empty() && ParseJsonText(text, file)) entry = Member(file, deviceType.c_str());
+  if (!text.empty() && ParseJsonText(text, file)) entry = Member(file, deviceType);
   if (!entry) return Defaults(deviceType);
 
   LocalFolders folders;

@@ -26,7 +26,10 @@ void CPlayWnd::NoResourceThread() {
   std::unique_lock<std::mutex> lock(m_noResourceMutex);
   while (!m_stopNoResource) {
     lock.unlock();
-    for (const auto& [index, state] : PaneStates()) {
+    for (const auto& entry : PaneStates()) {
+      // Not a structured binding: lambdas may not capture those before C++20 (clang refuses).
+      const int index = entry.first;
+      const auto state = entry.second;
       if (state == 0) continue;
       if (m_eventSink) {
         int player = m_eventSink->GetPlayerHandle(m_container, index);

@@ -33,6 +33,11 @@ TEST(WsUrlTest, FormsInOrder) {
       {"ws://", false, false, "", 0, ""},
       {"ws://camera:0/x", false, false, "", 0, ""},
       {"ws://camera:70000/x", false, false, "", 0, ""},
+      // A host that would end the handshake's Host line and add a header.
+      {"ws://cam\r\nX-Evil: 1/live", false, false, "", 0, ""},
+      {"ws://[::1\n]:81/x", false, false, "", 0, ""},
+      {"wss://cam era", false, false, "", 0, ""},
+      {"ws://cam\x7f", false, false, "", 0, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);

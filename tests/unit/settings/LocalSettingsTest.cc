@@ -72,6 +72,13 @@ TEST_F(LocalSettingsTest, SaveReplacesEveryEntryOfTheType) {
   EXPECT_EQ(Settings().SaveDevice(R"({"data":{"deviceType":"P2P","localConfig":{"savePath":"/new"}}})"), 0);
   EXPECT_EQ(ReadFile(), R"({"X":{"savePath":"/x"},"P2P":{"savePath":"/new"}})");
   EXPECT_EQ(Settings().Folders("P2P").savePath, "/new");
+  // A type holding a NUL is its own type, not the one its first part names ("X" above).
+  const std::string folders = R"({"recordFilePath":"/nul","downloadFilePath":"/nul","captureLivePath":"/nul",)"
+                              R"("capturePlaybackPath":"/nul","clipsPlaybackPath":"/nul"})";
+  EXPECT_EQ(Settings().SaveDevice(R"({"data":{"deviceType":"X\u0000y","localConfig":)" + folders + "}}"), 0);
+  EXPECT_EQ(Settings().Folders(std::string("X\0y", 3)).recordFilePath, "/nul");
+  EXPECT_EQ(Settings().Folders("X").recordFilePath, "/home/u/X/Record");
+  EXPECT_EQ(Settings().Folders("P2P").savePath, "/new");
 }
 
 TEST_F(LocalSettingsTest, FileStaysBoundedWhateverPagesSend) {
