@@ -11,6 +11,7 @@ PACKAGES=(
   libx11-dev libxext-dev libxrandr-dev libpulse-dev
   ffmpeg curl xvfb openbox x11-utils xdotool imagemagick libnss3-tools zenity
   chromium procps psmisc python3 libglib2.0-bin
+  lintian   # checks the .deb in the packaging test
 )
 
 missing=()
