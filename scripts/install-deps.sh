@@ -17,6 +17,7 @@ TEST_PACKAGES=(
   chromium firefox-esr procps psmisc python3 libglib2.0-bin
   # Browser tests under a second window manager, and EWMH requests to the managers.
   xfwm4 dbus-daemon wmctrl
+  lintian   # checks the .deb in the packaging test
 )
 
 case "${1:-}" in

@@ -137,13 +137,28 @@ std::optional<std::string> LoopbackRootLabel(const std::string& pemFile, std::st
   return Label(certificate.get());
 }
 
-void TrustRootCertificate(const std::string& pemFile) {
+void RootTrust::Start(const std::string& pemFile) {
   platform::system::RemoveRootCertificate(kOldRootLabel);
   std::string why;
-  auto label = LoopbackRootLabel(pemFile, why);
-  if (!label) {
+  m_pemFile = pemFile;
+  m_label = LoopbackRootLabel(pemFile, why);
+  if (!m_label) {
     DebugOutput(("Root certificate " + pemFile + " not installed: " + why + "\n").c_str());
     return;
   }
-  platform::system::StartRootCertificateInstall(pemFile, *label);
+  TrustIn(platform::system::RootCertificateStores());
+}
+
+void RootTrust::CheckOnce() {
+  if (!m_label) return;
+  std::vector<std::string> fresh;
+  for (const auto& store : platform::system::RootCertificateStores())
+    if (!m_known.count(store)) fresh.push_back(store);
+  if (!fresh.empty()) TrustIn(fresh);
+}
+
+void RootTrust::TrustIn(const std::vector<std::string>& stores) {
+  // A store whose tool could not be started is tried again at the next look.
+  if (platform::system::StartRootCertificateInstall(m_pemFile, *m_label, stores))
+    m_known.insert(stores.begin(), stores.end());
 }

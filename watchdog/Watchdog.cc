@@ -1,5 +1,6 @@
 #include "watchdog/Watchdog.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -19,6 +20,13 @@ constexpr const char* kConfigFile = "config.ini";
 constexpr const char* kStartLogFile = "StartLog.log";
 constexpr const char* kRootCertificate = "certificates/rootCA.crt";
 
+// An installed watchdog lies in a folder the user cannot write; its starter names the user's
+// run folder in NIMBREL_RUN_DIR. Otherwise the program's own folder is the run folder.
+std::string RunFolder(const std::string& programFolder) {
+  const char* named = std::getenv("NIMBREL_RUN_DIR");
+  return named && *named ? std::string(named) : programFolder;
+}
+
 // An empty name asks for no single-instance rule.
 bool AnotherInstanceRuns() {
   std::string name = ReadInfoName("ServiceWatchName", kConfigFile);
@@ -30,10 +38,14 @@ bool AnotherInstanceRuns() {
 
 int RunWatchdog() {
   InstallWatchdogCrashHandler();
-  // Settle in the own folder before reading the configuration, so a watchdog started from
+  // Settle in the run folder before reading the configuration, so a watchdog started from
   // anywhere reads its own config.ini.
-  std::string folder = platform::system::ProgramFolder();
-  platform::system::ChangeWorkingDirectory(folder);
+  std::string programFolder = platform::system::ProgramFolder();
+  std::string folder = RunFolder(programFolder);
+  if (!platform::system::ChangeWorkingDirectory(folder)) {
+    Say("Run folder [%s] unusable \n", folder.c_str());
+    return 1;
+  }
   if (AnotherInstanceRuns()) {
     Say("应用程序已经在运行！.... \n");
     return 0;
@@ -42,15 +54,17 @@ int RunWatchdog() {
   Say("CurrentDirectory [%s] \n ", folder.c_str());
   std::error_code ec;
   // Installed at every start: the tool does nothing harmful when the root is already trusted.
-  if (std::filesystem::exists(kRootCertificate, ec)) TrustRootCertificate(kRootCertificate);
+  RootTrust trust;
+  if (std::filesystem::exists(kRootCertificate, ec)) trust.Start(kRootCertificate);
   Say("End.... \n");
 
-  ServiceKeeper service(folder, kConfigFile, kStartLogFile, StartLogClock());
+  ServiceKeeper service(programFolder, kConfigFile, kStartLogFile, StartLogClock());
   PluginRegistrar plugin;
   const auto period = CheckPeriod();
   for (;;) {
     service.CheckOnce();
     plugin.CheckOnce();
+    trust.CheckOnce();
     std::this_thread::sleep_for(period);
   }
 }

@@ -4,16 +4,18 @@
 #include <boost/asio/strand.hpp>
 
 #include "EventLog.h"
-#include "Session.h"
+#include "SessionStart.h"
 
 namespace source {
 
-namespace ip = boost::asio::ip;
+namespace net = boost::asio;
+namespace ip = net::ip;
+using ErrorCode = boost::system::error_code;
 
 namespace {
 
 std::unique_ptr<ip::tcp::acceptor> Open(boost::asio::io_context& ioc, const ip::address& address,
-                                        unsigned short port, beast::error_code& ec) {
+                                        unsigned short port, ErrorCode& ec) {
     auto acceptor = std::make_unique<ip::tcp::acceptor>(ioc);
     const ip::tcp::endpoint endpoint(address, port);
     acceptor->open(endpoint.protocol(), ec);
@@ -33,7 +35,7 @@ Listener::Listener(boost::asio::io_context& ioc, SessionContext& ctx, boost::asi
 std::optional<unsigned short> Listener::Bind(unsigned short port, std::string& error) {
     // With port 0 the IPv6 side may find the IPv4 side's free port taken; try a few ports.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        beast::error_code ec;
+        ErrorCode ec;
         m_acceptors.clear();
         auto v4 = Open(m_ioc, ip::make_address("127.0.0.1"), port, ec);
         if (!v4) {
@@ -64,16 +66,15 @@ void Listener::Start() {
 }
 
 void Listener::Accept(ip::tcp::acceptor& acceptor) {
-    acceptor.async_accept(net::make_strand(m_ioc), [self = shared_from_this(), &acceptor](beast::error_code ec,
+    acceptor.async_accept(net::make_strand(m_ioc), [self = shared_from_this(), &acceptor](ErrorCode ec,
                                                                                            ip::tcp::socket socket) {
         if (ec == net::error::operation_aborted) return;
         if (!ec) {
             socket.set_option(ip::tcp::no_delay(true), ec);
             if (self->m_tls) {
-                std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(self->m_ctx, std::move(socket), *self->m_tls)
-                    ->Run();
+                StartTlsSession(self->m_ctx, std::move(socket), *self->m_tls);
             } else {
-                std::make_shared<Session<beast::tcp_stream>>(self->m_ctx, std::move(socket))->Run();
+                StartPlainSession(self->m_ctx, std::move(socket));
             }
         } else {
             Emit("warning", {{"what", "accept: " + ec.message()}});

@@ -3,6 +3,7 @@
 // names carry the test's process id so parallel runs never see each other's services.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -325,29 +327,81 @@ TEST_F(WatchdogTest, EveryFailedRegistrationWritesTheDebugLine) {
 }
 
 // A stand-in certutil records each call's arguments, one per line, each call ending in "--".
+// The stores: the shared NSS database and every Firefox profile (a folder with prefs.js or
+// cert9.db) in either of Firefox's places, nothing else there.
 TEST_F(WatchdogTest, OnlyALoopbackConstrainedRootIsTrustedAndTheOldRootWithdrawn) {
   WriteConfig("", "");
   fs::create_directories(m_folder / "bin");
   std::ofstream(m_folder / "bin" / "certutil") << "#!/bin/sh\nprintf '%s\\n' \"$@\" -- >> \"$CERTUTIL_LOG\"\n";
   fs::permissions(m_folder / "bin" / "certutil", fs::perms::owner_all);
-  fs::create_directories(m_folder / "home/.pki/nssdb");
-  const std::string database = "sql:" + (m_folder / "home/.pki/nssdb").string() + "\n";
+  const fs::path firefox = m_folder / "home/.mozilla/firefox";
+  fs::create_directories(firefox / "a.default-esr");
+  std::ofstream(firefox / "a.default-esr/prefs.js");
+  const fs::path xdgFirefox = m_folder / "home/config/mozilla/firefox";
+  fs::create_directories(xdgFirefox / "b.used");
+  std::ofstream(xdgFirefox / "b.used/cert9.db");
+  fs::create_directories(firefox / "Crash Reports");
+  std::ofstream(firefox / "profiles.ini");
   const auto environment = m_environment;
   m_environment.push_back("HOME=" + (m_folder / "home").string());
+  m_environment.push_back("XDG_CONFIG_HOME=" + (m_folder / "home/config").string());
   m_environment.push_back("CERTUTIL_LOG=" + (m_folder / "certutil.log").string());
   m_environment.push_back("PATH=" + (m_folder / "bin").string());
-  const std::string withdraw = "-d\n" + database + "-D\n-n\nNimbrel Local Root CA\n--\n";
+  const std::vector<std::string> stores = {(m_folder / "home/.pki/nssdb").string(), (firefox / "a.default-esr").string(),
+                                           (xdgFirefox / "b.used").string()};
+  auto withdrawals = [&] {
+    std::set<std::string> calls;
+    for (const auto& store : stores) calls.insert("-d\nsql:" + store + "\n-D\n-n\nNimbrel Local Root CA\n--\n");
+    return calls;
+  };
+  // The calls of the log, withdrawals (which come first) and additions apart.
+  auto split = [&](const std::string& log, std::set<std::string>& withdrawn, std::set<std::string>& added) {
+    size_t at = 0;
+    for (size_t end; (end = log.find("--\n", at)) != std::string::npos; at = end + 3) {
+      std::string call = log.substr(at, end + 3 - at);
+      const bool withdrawal = call.find("\n-D\n") != std::string::npos;
+      if (withdrawal) {
+        EXPECT_TRUE(added.empty()) << log;
+      }
+      (withdrawal ? withdrawn : added).insert(call);
+    }
+  };
 
-  // What the build makes: the old root goes first, then the new one is added under its own name.
+  // What the build makes: the old root goes first, then the new one is added under its own name,
+  // to the shared database (made when missing) and each profile.
   ASSERT_EQ(std::system(("bash " NIMBREL_SOURCE_DIR "/scripts/make-certs.sh '" + m_folder.string() + "' >/dev/null").c_str()), 0);
-  Stop(StartWatchdog(), 1);
+  ProcessId trusting = StartWatchdog();
   std::string calls;
-  ASSERT_TRUE(WaitUntil([&] { return CountOf(calls = ReadFile(m_folder / "certutil.log"), "--\n") == 2; })) << calls;
-  EXPECT_EQ(calls.rfind(withdraw, 0), 0u) << calls;
-  EXPECT_NE(calls.find("-A\n-t\nC,,\n-n\nNimbrel Local Root CA 2"), std::string::npos) << calls;
-  EXPECT_NE(calls.find("-i\ncertificates/rootCA.crt\n--\n"), std::string::npos) << calls;
+  ASSERT_TRUE(WaitUntil([&] { return CountOf(calls = ReadFile(m_folder / "certutil.log"), "--\n") == 5; })) << calls;
+  // A profile made while it runs (Firefox first started after login) gets the root too, once.
+  fs::create_directories(firefox / "c.late");
+  std::ofstream(firefox / "c.late/prefs.js");
+  const std::string late = "-d\nsql:" + (firefox / "c.late").string() + "\n-A\n";
+  ASSERT_TRUE(WaitUntil([&] { return CountOf(ReadFile(m_folder / "certutil.log"), late) == 1; }))
+      << ReadFile(m_folder / "certutil.log");
+  Stop(trusting, 3);
+  EXPECT_EQ(CountOf(ReadFile(m_folder / "certutil.log"), "--\n"), 6) << ReadFile(m_folder / "certutil.log");
+  fs::remove_all(firefox / "c.late");
+  std::set<std::string> withdrawn, added;
+  split(calls, withdrawn, added);
+  std::set<std::string> expectedWithdrawn = withdrawals();
+  // The shared database did not exist before this start: nothing to withdraw there.
+  expectedWithdrawn.erase("-d\nsql:" + stores[0] + "\n-D\n-n\nNimbrel Local Root CA\n--\n");
+  EXPECT_EQ(withdrawn, expectedWithdrawn) << calls;
+  ASSERT_EQ(added.size(), 3u) << calls;
+  for (const auto& store : stores) {
+    const std::string prefix = "-d\nsql:" + store + "\n-A\n-t\nC,,\n-n\nNimbrel Local Root CA 2";
+    EXPECT_EQ(std::count_if(added.begin(), added.end(),
+                            [&](const std::string& call) {
+                              return call.rfind(prefix, 0) == 0 &&
+                                     call.find("-i\ncertificates/rootCA.crt\n--\n") != std::string::npos;
+                            }),
+              1)
+        << store << "\n" << calls;
+  }
+  EXPECT_TRUE(fs::is_directory(stores[0]));
 
-  // A root that could vouch for any site is refused; the old one is still withdrawn.
+  // A root that could vouch for any site is refused; the old one is still withdrawn everywhere.
   fs::remove(m_folder / "certutil.log");
   ASSERT_EQ(std::system(("cd '" + m_folder.string() + "/certificates' && openssl req -x509 -newkey ec -pkeyopt "
                          "ec_paramgen_curve:P-256 -nodes -keyout /dev/null -subj /CN=Any -out rootCA.crt "
@@ -358,13 +412,43 @@ TEST_F(WatchdogTest, OnlyALoopbackConstrainedRootIsTrustedAndTheOldRootWithdrawn
   EXPECT_NE(Output("refused.log").find("Root certificate certificates/rootCA.crt not installed: no name constraints\n"),
             std::string::npos)
       << Output("refused.log");
-  EXPECT_EQ(ReadFile(m_folder / "certutil.log"), withdraw);
+  withdrawn.clear();
+  added.clear();
+  split(ReadFile(m_folder / "certutil.log"), withdrawn, added);
+  EXPECT_EQ(withdrawn, withdrawals());
+  EXPECT_TRUE(added.empty());
 
   m_environment = environment;
   m_environment.push_back("PATH=" + (m_folder / "certificates").string());
   ProcessId watchdog = StartWatchdog("without-tool.log");
   WaitForFullPasses(2, "without-tool.log");
   EXPECT_FALSE(WaitForExit(watchdog, 0));
+}
+
+// Installed, the programs lie in a folder the user cannot write and NIMBREL_RUN_DIR names the
+// user's run folder: configuration, start log and the service's working directory are there,
+// the service's program is the one beside the watchdog.
+TEST_F(WatchdogTest, NamedRunFolderHoldsEverythingButThePrograms) {
+  const fs::path run = m_folder / "run";
+  fs::create_directories(run);
+  std::ofstream(run / "config.ini") << "[Info]\nServiceWatchName=\nServiceProcessName=" << m_serviceName << "\n";
+  CopyIn(TEST_SERVICE_PATH, m_serviceName);
+  m_environment.push_back("NIMBREL_RUN_DIR=" + run.string());
+  StartWatchdog();
+  ASSERT_TRUE(WaitUntil([&] { return Starts() == 1; })) << Output();
+  ProcessId service = ServicePids().at(0);
+  EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(service) + "/cwd"), run);
+  EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(service) + "/exe"), m_folder / m_serviceName);
+  EXPECT_EQ(CountOf(ReadFile(run / "StartLog.log"), "Start the Service Control.\n"), 1);
+  EXPECT_FALSE(fs::exists(m_folder / "StartLog.log"));
+  // Found running by its program's path: no second copy.
+  WaitForFullPasses(3);
+  EXPECT_EQ(Starts(), 1);
+
+  // A run folder that does not exist ends the watchdog instead of running it elsewhere.
+  m_environment.back() = "NIMBREL_RUN_DIR=" + (m_folder / "missing").string();
+  ProcessId lost = StartWatchdog("lost.log");
+  EXPECT_EQ(WaitForExit(lost, 10000), 1);
 }
 
 // Only the user's own service, run from the watchdog's folder, counts: a program of the same
