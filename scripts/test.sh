@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test; then the same suite again under
+# AddressSanitizer + UBSan (NIMBREL_SKIP_ASAN=1 skips that part). Arguments go to ctest.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/install-deps.sh"
@@ -8,3 +9,6 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 npm ci --prefix "$top/tests/e2e" --no-audit --no-fund --loglevel=error
 build="${NIMBREL_BUILD_DIR:-$top/build}"
 ctest --test-dir "$build" --output-on-failure -j "${NIMBREL_TEST_JOBS:-2}" "$@"
+if [ "${NIMBREL_SKIP_ASAN:-0}" != 1 ]; then
+  "$top/scripts/sanitize.sh" asan "$@"
+fi
