@@ -17,4 +17,8 @@ build="$top/build-$kind"
 # The benchmarks are no tests: a sanitizer tree leaves them out.
 NIMBREL_BUILD_DIR="$build" NIMBREL_CMAKE_ARGS="-D$option=ON -DNIMBREL_BENCH=OFF ${NIMBREL_CMAKE_ARGS:-}" \
   "$top/scripts/build.sh"
+# The browser tests need tests/e2e's packages (scripts/test.sh installs them too).
+if [ ! -d "$top/tests/e2e/node_modules" ] && command -v npm >/dev/null; then
+  npm ci --prefix "$top/tests/e2e" --no-audit --no-fund --loglevel=error
+fi
 ctest --test-dir "$build" --output-on-failure -j "${NIMBREL_TEST_JOBS:-2}" "$@"
