@@ -180,7 +180,11 @@ std::unique_ptr<X11Connection> X11Display::Impl::Connect() {
   conn->root = RootWindow(dpy, conn->screen);
   conn->visual = DefaultVisual(dpy, conn->screen);
   conn->depth = DefaultDepth(dpy, conn->screen);
-  conn->gc = XCreateGC(dpy, conn->root, 0, nullptr);
+  // No GraphicsExpose/NoExpose events for copies: nothing reads them, and on the presenting
+  // connection they would pile up in Xlib's queue, one per frame.
+  XGCValues values{};
+  values.graphics_exposures = False;
+  conn->gc = XCreateGC(dpy, conn->root, GCGraphicsExposures, &values);
   conn->paintAtom = XInternAtom(dpy, "_NIMBREL_PAINT", False);
   conn->destroyAtom = XInternAtom(dpy, "_NIMBREL_DESTROY", False);
   conn->lockAtom = XInternAtom(dpy, "_NIMBREL_SESSION_LOCK", False);

@@ -136,8 +136,9 @@ bool X11Display::Present(WindowId window, const VideoFrameView& frame,
     overlay(static_cast<ICanvas*>(&canvas));
     XCopyArea(c.dpy, target, window, c.gc, 0, 0, frame.width, frame.height, 0, 0);
   }
-  // The shared image is reused by the next frame, so the server must be done with it.
-  XSync(c.dpy, False);
+  // The shared image is reused by the next frame, so the server must be done with it. This
+  // connection selects no input, so any event that still reaches it is dropped, not queued.
+  XSync(c.dpy, True);
   return LastX11Error() == 0;
 }
 
