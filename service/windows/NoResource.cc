@@ -3,6 +3,8 @@
 #include "service/events/IEvent.h"
 #include "service/windows/CPlayWnd.h"
 
+#include <algorithm>
+
 void CPlayWnd::StartNoResource() {
   {
     std::lock_guard<std::mutex> lock(m_noResourceMutex);
@@ -21,7 +23,6 @@ void CPlayWnd::StopNoResource() {
 }
 
 void CPlayWnd::NoResourceThread() {
-  const platform::display::Font font{40, 16, "Arial"};
   const platform::display::ColorRef grey = platform::display::MakeColor(123, 123, 123);
   std::unique_lock<std::mutex> lock(m_noResourceMutex);
   while (!m_stopNoResource) {
@@ -38,6 +39,9 @@ void CPlayWnd::NoResourceThread() {
       WindowId pane = Pane(index);
       auto rect = pane ? m_display.GetWindowRect(pane) : std::nullopt;
       if (!rect) continue;
+      // 40 px high where it fits; X11's fonts set the text wider than Windows' Arial, so a narrow
+      // pane gets a smaller one instead of a clipped word.
+      const platform::display::Font font{std::max(10, std::min(40, (rect->Width() - 8) / 8)), 16, "Arial"};
       m_display.Draw(pane, [&](platform::display::ICanvas& canvas) {
         if (state == 1)
           canvas.DrawTextCentered(platform::display::Rect{0, 0, rect->Width(), rect->Height()}, "NO RESOURCE", font,

@@ -612,6 +612,7 @@ TEST_F(PlayWndTest, NoResourceTextOnMarkedPanesWithoutPlayer) {
   auto text = m_display.State(m_group->Pane(3))->drawCalls.back();
   EXPECT_EQ(text.rect, (Rect{0, 0, 318, 238}));
   EXPECT_EQ(*text.brush, MakeColor(123, 123, 123));
+  EXPECT_EQ(text.font.height, 38);  // narrower than the 40 px text needs: a smaller font, not a clipped word
   m_group->SetAllPaneStates(0);
   EXPECT_EQ(m_group->PaneStates().at(3), 0);
 }
