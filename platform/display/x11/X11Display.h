@@ -10,6 +10,7 @@
 // events go to the connection that created it, that is to its owner thread's RunLoop; other
 // threads reach that loop with client messages (paint, destroy). Our windows' bookkeeping is in
 // one registry guarded by one mutex; delegates are called without it.
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,13 @@ class X11Display : public IDisplay, public IVideoOutput {
   bool GetClientSize(WindowId window, int* width, int* height) override;
   bool Present(WindowId window, const VideoFrameView& frame,
                const std::function<void(void* canvas)>& overlay) override;
+  // Through XVideo when the server has an adaptor with a port that takes the layout as a planar
+  // image: the adaptor converts and scales. Unsupported without one, or for good after any
+  // XVideo error (logged once); full-range pictures too (the adaptor has no range control).
+  PresentResult PresentYuv(WindowId window, const YuvFrameView& frame,
+                           const std::function<void(void* canvas)>& overlay) override;
+  // The fourcc to ask an XVideo port for, given the planar formats it lists; 0 when none fits.
+  static std::uint32_t XvFourccFor(const std::vector<std::uint32_t>& planarFormats, YuvLayout layout);
 
   // Where lock notifications come from; takes effect at the first WatchSessionLock.
   void SetSessionLockOptions(const system::SessionLockOptions& options);
