@@ -10,7 +10,6 @@
 // events go to the connection that created it, that is to its owner thread's RunLoop; other
 // threads reach that loop with client messages (paint, destroy). Our windows' bookkeeping is in
 // one registry guarded by one mutex; delegates are called without it.
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -59,8 +58,6 @@ class X11Display : public IDisplay, public IVideoOutput {
   // XVideo error (logged once); full-range pictures too (the adaptor has no range control).
   PresentResult PresentYuv(WindowId window, const YuvFrameView& frame,
                            const std::function<void(void* canvas)>& overlay) override;
-  // The fourcc to ask an XVideo port for, given the planar formats it lists; 0 when none fits.
-  static std::uint32_t XvFourccFor(const std::vector<std::uint32_t>& planarFormats, YuvLayout layout);
 
   // Where lock notifications come from; takes effect at the first WatchSessionLock.
   void SetSessionLockOptions(const system::SessionLockOptions& options);

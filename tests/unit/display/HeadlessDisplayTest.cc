@@ -195,38 +195,6 @@ struct SolidYuv {
   }
 };
 
-TEST(HeadlessDisplay, YuvPicturesReadBackInTheirColours) {
-  struct Case {
-    const char* name;
-    int y, u, v;
-    bool full;
-    int r, g, b;
-  };
-  const Case cases[] = {
-      {"black", 16, 128, 128, false, 0, 0, 0},       {"white", 235, 128, 128, false, 255, 255, 255},
-      {"red", 81, 90, 240, false, 255, 0, 0},        {"green", 145, 54, 34, false, 0, 255, 0},
-      {"blue", 41, 240, 110, false, 0, 0, 255},      {"full-range grey", 128, 128, 128, true, 128, 128, 128},
-      {"full-range white", 255, 128, 128, true, 255, 255, 255},
-  };
-  HeadlessDisplay d;
-  WindowId w = d.CreateChild(d.CreateTopmost(MakeRect(0, 0, 40, 30), nullptr), MakeRect(0, 0, 40, 30), nullptr);
-  for (const Case& c : cases) {
-    for (YuvLayout layout : {YuvLayout::I420, YuvLayout::NV12}) {
-      SCOPED_TRACE(std::string(c.name) + (layout == YuvLayout::NV12 ? " NV12" : " I420"));
-      SolidYuv picture(layout, 17, 9, c.y, c.u, c.v, c.full);  // odd sizes: chroma rounds up
-      ASSERT_EQ(d.PresentYuv(w, picture.view, nullptr), PresentResult::Shown);
-      const auto frame = d.LastFrame(w);
-      ASSERT_TRUE(frame && frame->yuv);
-      ASSERT_EQ(frame->bgra.size(), 40u * 30 * 4);
-      for (size_t i : {size_t{0}, frame->bgra.size() / 2, frame->bgra.size() - 4}) {
-        EXPECT_NEAR(frame->bgra[i + 2], c.r, 3);
-        EXPECT_NEAR(frame->bgra[i + 1], c.g, 3);
-        EXPECT_NEAR(frame->bgra[i], c.b, 3);
-      }
-    }
-  }
-}
-
 TEST(HeadlessDisplay, YuvPictureIsScaledCroppedAndCountedWithTheOthers) {
   HeadlessDisplay d;
   WindowId w = d.CreateChild(d.CreateTopmost(MakeRect(0, 0, 64, 48), nullptr), MakeRect(0, 0, 64, 48), nullptr);

@@ -141,23 +141,6 @@ TEST(X11Display, CreateMoveRegionPresent) {
   EXPECT_FALSE(display->GetWindowRect(container));
 }
 
-TEST(X11Display, XVideoFormatForEachLayout) {
-  auto fourcc = [](const char* name) {
-    return static_cast<std::uint32_t>(name[0]) | static_cast<std::uint32_t>(name[1]) << 8 |
-           static_cast<std::uint32_t>(name[2]) << 16 | static_cast<std::uint32_t>(name[3]) << 24;
-  };
-  const std::uint32_t i420 = fourcc("I420"), yv12 = fourcc("YV12"), nv12 = fourcc("NV12"), yuy2 = fourcc("YUY2");
-  const struct {
-    std::vector<std::uint32_t> listed;
-    YuvLayout layout;
-    std::uint32_t chosen;
-  } cases[] = {
-      {{yv12, i420}, YuvLayout::I420, i420}, {{yv12}, YuvLayout::I420, yv12}, {{yuy2, nv12}, YuvLayout::I420, 0},
-      {{yuy2, nv12}, YuvLayout::NV12, nv12}, {{i420, yv12}, YuvLayout::NV12, 0},  {{}, YuvLayout::I420, 0},
-  };
-  for (const auto& c : cases) EXPECT_EQ(X11Display::XvFourccFor(c.listed, c.layout), c.chosen);
-}
-
 // Sets a 32-bit property on a window with xprop, as another program would.
 bool SetCardinals(const std::string& display, WindowId window, const std::string& name,
                   const std::string& values) {
