@@ -36,6 +36,12 @@ class NullOutput : public platform::display::IVideoOutput {
     if (overlay) overlay(nullptr);
     return true;
   }
+  // Takes YUV as the headless display does (NIMBREL_VIDEO_YUV=0 measures the BGRA path).
+  platform::display::PresentResult PresentYuv(platform::display::WindowId, const platform::display::YuvFrameView&,
+                                              const std::function<void(void*)>& overlay) override {
+    if (overlay) overlay(nullptr);
+    return platform::display::PresentResult::Shown;
+  }
 };
 
 StreamDescription Frame(int kind, std::uint32_t time) {

@@ -51,7 +51,7 @@ run play "$build/bench/play/play_bench" "${play_args[@]}"
 
 # One object: every benchmark's figures, then the keys the table and its readers expect (null
 # when a benchmark did not measure them).
-required=(cif16_cpu_ratio hd2_h264_cpu_ratio hd2_h265_cpu_ratio cif_capacity_panes cif_capacity_ratio
+required=(cif16_cpu_ratio cif16_cpu_ratio_bgra hd2_h264_cpu_ratio hd2_h264_cpu_ratio_bgra hd2_h265_cpu_ratio cif_capacity_panes cif_capacity_ratio
   latency_p50_ms_16 latency_p99_ms_16 latency_p99_ms_64 idle_cpu_pct_nopage idle_cpu_pct_64panes rtt_p50_us
   rtt_p99_us commands_per_s echo_commands_per_s rss_mb_0 rss_mb_16 rss_mb_64 rss_growth_pct_1000cycles
   client_vs_socket_ratio)
@@ -73,10 +73,18 @@ jq -r '
      "ffmpeg -threads 1 decode " + (.[$p + "_ffmpeg_ms_per_frame"] | n(3)) + " ms", (.[$p + "_cpu_ratio"] | n(2)), $target],
     ["  beside decode+scale+BGRA", "", "ffmpeg -vf scale,format=bgra " + (.[$p + "_ffmpeg_scaled_ms_per_frame"] | n(3)) + " ms",
      (.[$p + "_cpu_ratio_vs_scaled"] | n(2)), ""];
+  # The same panes with the pictures converted and scaled on the CPU (NIMBREL_VIDEO_YUV=0).
+  def cpu_bgra($p):
+    ["  the CPU converts (no YUV to the display)", (.[$p + "_cpu_ms_per_frame_bgra"] | n(3)) + " ms",
+     "ffmpeg -threads 1 decode " + (.[$p + "_ffmpeg_ms_per_frame_bgra"] | n(3)) + " ms", (.[$p + "_cpu_ratio_bgra"] | n(2)), ""],
+    ["    beside decode+scale+BGRA", "", "ffmpeg -vf scale,format=bgra " + (.[$p + "_ffmpeg_scaled_ms_per_frame_bgra"] | n(3)) + " ms",
+     (.[$p + "_cpu_ratio_vs_scaled_bgra"] | n(2)), ""];
   (["figure", "measured", "reference (same run)", "ratio", "target"]),
   cpu("cif16"; "CPU/frame, 16 CIF H.264"; "<= 1.15"),
+  cpu_bgra("cif16"),
   cpu("h264_16"; "CPU/frame, 16 640x360 H.264"; ""),
   cpu("hd2_h264"; "CPU/frame, 2 1080p H.264"; ""),
+  cpu_bgra("hd2_h264"),
   cpu("hd2_h265"; "CPU/frame, 2 1080p H.265"; ""),
   ["CIF H.264 panes held " + (.capacity_seconds | n(0)) + " s", (.cif_capacity_panes | n(0)), "ffmpeg real-time streams " + (.cif_ffmpeg_realtime_streams | n(0)),
    (.cif_capacity_ratio | n(3)), "64 panes"],
@@ -84,6 +92,8 @@ jq -r '
    (.hd_h264_capacity_ratio | n(3)), ""],
   ["latency p50/p99, 16 panes", (.latency_p50_ms_16 | n(1)) + " / " + (.latency_p99_ms_16 | n(1)) + " ms", "frame interval 40 ms",
    ratio(.latency_p99_ms_16; 40), "p99 < 40 ms"],
+  ["  the CPU converts", (.cif16_latency_p50_ms_bgra | n(1)) + " / " + (.cif16_latency_p99_ms_bgra | n(1)) + " ms", "frame interval 40 ms",
+   ratio(.cif16_latency_p99_ms_bgra; 40), ""],
   ["latency p50/p99, 64 panes", (.latency_p50_ms_64 | n(1)) + " / " + (.latency_p99_ms_64 | n(1)) + " ms", "frame interval 40 ms",
    ratio(.latency_p99_ms_64; 40), ""],
   ["idle CPU, no page", (.idle_cpu_pct_nopage | n(3)) + " %", "nimbrelsvc process " + (.idle_cpu_pct_nopage_process | n(3)) + " %", "-", ""],

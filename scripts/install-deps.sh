@@ -8,7 +8,7 @@ RUN_PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config
   libssl-dev openssl rapidjson-dev libboost-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libva-dev
-  libx11-dev libxext-dev libxrandr-dev libpulse-dev
+  libx11-dev libxext-dev libxrandr-dev libxv-dev libpulse-dev
   libnss3-tools zenity xdg-utils
 )
 TEST_PACKAGES=(

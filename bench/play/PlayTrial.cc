@@ -232,11 +232,11 @@ int RunTrial(const TrialPlan& plan) {
         "RESULT ok=1 panes=%d layout=%d paneWidth=%d paneHeight=%d seconds=%.2f startSeconds=%.1f received=%ld "
         "presented=%ld dropped=%ld unmatched=%ld presentedPerSecond=%.2f serviceCpu=%.3f harnessCpu=%.3f "
         "p50=%.2f p99=%.2f max=%.2f earlyP50=%.2f lateP50=%.2f rssKiB=%ld baseKiB=%ld startKiB=%ld queueDrops=%d "
-        "resourceWarnings=%d backlogBytes=%zu cycles=%ld cyclesKiB=%ld\n",
+        "resourceWarnings=%d backlogBytes=%zu cycles=%ld cyclesKiB=%ld yuvPresents=%ld bgraPresents=%ld\n",
         plan.panes, layout, paneWidth, paneHeight, plan.seconds, startSeconds, f.received, f.presented, f.dropped,
         f.unmatched, f.presentedPerSecond, cpu.service, cpu.harness, f.p50Ms, f.p99Ms, f.maxMs, f.firstFifthP50Ms,
         f.lastFifthP50Ms, rssKiB, baseKiB, startKiB, queueDrops.load(), resourceWarnings.load(), backlog, cyclesDone,
-        cyclesKiB);
+        cyclesKiB, tap.YuvPresentations(), tap.BgraPresentations());
   } else if (!failure.empty()) {
     for (char& c : failure) c = c == ' ' ? '_' : c;  // one word in the result line
     std::printf("RESULT ok=0 panes=%d why=%s\n", plan.panes, failure.c_str());

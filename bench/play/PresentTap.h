@@ -10,8 +10,10 @@
 
 // The loop position shown by a picture of nimbrel-source's pattern (a white bar that sweeps from
 // left to right once per loop of `loopLength` frames), read from one row below the middle of
-// the picture, whatever size it was scaled to; -1 when no bar is found.
+// the picture, whatever size it was scaled to; -1 when no bar is found. A YUV picture is read
+// from its Y plane, in its visible part.
 int ReadLoopIndex(const platform::display::VideoFrameView& frame, int loopLength);
+int ReadLoopIndex(const platform::display::YuvFrameView& frame, int loopLength);
 
 class PresentTap : public platform::display::IVideoOutput {
  public:
@@ -23,8 +25,14 @@ class PresentTap : public platform::display::IVideoOutput {
   bool GetClientSize(platform::display::WindowId window, int* width, int* height) override;
   bool Present(platform::display::WindowId window, const platform::display::VideoFrameView& frame,
                const std::function<void(void* canvas)>& overlay) override;
+  platform::display::PresentResult PresentYuv(platform::display::WindowId window,
+                                              const platform::display::YuvFrameView& frame,
+                                              const std::function<void(void* canvas)>& overlay) override;
   // Pictures presented into windows that are no pane of the trial.
   int OtherPresentations() const { return m_other.load(); }
+  // Pictures the display took as YUV, and as BGRA.
+  long YuvPresentations() const { return m_yuv.load(); }
+  long BgraPresentations() const { return m_bgra.load(); }
 
  private:
   platform::display::IVideoOutput& m_display;
@@ -33,4 +41,7 @@ class PresentTap : public platform::display::IVideoOutput {
   std::mutex m_mutex;
   std::map<platform::display::WindowId, int> m_panes;  // m_mutex
   std::atomic<int> m_other{0};
+  std::atomic<long> m_yuv{0}, m_bgra{0};
+
+  void Note(platform::display::WindowId window, int index);
 };

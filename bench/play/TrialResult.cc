@@ -29,6 +29,12 @@ std::string TrialResult::Text(const std::string& key) const {
   return it == fields.end() ? "" : it->second;
 }
 
+std::string TrialResult::Path() const {
+  const double yuv = Number("yuvPresents"), bgra = Number("bgraPresents");
+  if (yuv > 0) return bgra > 0 ? "mixed" : "yuv";
+  return bgra > 0 ? "bgra" : "-";
+}
+
 double TrialResult::CpuPerFrameMs() const {
   const double presented = Number("presented");
   return presented > 0 ? Number("serviceCpu") / presented * 1e3 : 0;

@@ -12,6 +12,8 @@ struct TrialResult {
   std::string Text(const std::string& key) const;
   // Frames the source was to deliver in the window (panes x fps x seconds).
   double Expected(int fps) const { return Number("panes") * fps * Number("seconds"); }
+  // How the pictures reached the display: "yuv", "bgra", "mixed" (some fell back), or "-".
+  std::string Path() const;
   // Service CPU per presented frame, milliseconds.
   double CpuPerFrameMs() const;
   // Why the panes were not held ("" when they were): frames lost in the service or never

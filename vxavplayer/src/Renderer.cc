@@ -1,10 +1,21 @@
 #include "vxavplayer/src/Renderer.h"
 
 #include <algorithm>
-
-#include "platform/display/VideoOutput.h"
+#include <cstdlib>
+#include <cstring>
 
 namespace vxav {
+
+namespace display = platform::display;
+
+namespace {
+
+bool YuvWanted() {
+  const char* setting = std::getenv("NIMBREL_VIDEO_YUV");
+  return setting == nullptr || std::strcmp(setting, "0") != 0;
+}
+
+}  // namespace
 
 bool ClampRect(const VX_RECT& rect, int width, int height, VX_RECT* out) {
   VX_RECT r{std::max(0, std::min(rect.left, rect.right)), std::max(0, std::min(rect.top, rect.bottom)),
@@ -14,15 +25,60 @@ bool ClampRect(const VX_RECT& rect, int width, int height, VX_RECT* out) {
   return true;
 }
 
-bool Renderer::Present(const AVFrame* frame, const VX_RECT* crop, platform::display::WindowId window,
+Renderer::Renderer() : m_yuv(YuvWanted()) {}
+
+bool Renderer::Present(const AVFrame* frame, const VX_RECT* crop, display::WindowId window,
                        const std::function<void(void* canvas)>& overlay) {
-  auto* output = platform::display::GetVideoOutput();
+  auto* output = display::GetVideoOutput();
   if (output == nullptr || window == 0 || frame == nullptr || frame->width <= 0) return false;
   int width = 0;
   int height = 0;
   if (!output->GetClientSize(window, &width, &height)) return false;
   if (width <= 0 || height <= 0) return true;  // a hidden or collapsed window shows nothing
+  // Whatever went wrong on the YUV side, this picture still reaches the pane as BGRA.
+  if (m_yuv && PresentYuv(*output, frame, crop, window, overlay) == display::PresentResult::Shown) return true;
+  return PresentBgra(*output, frame, crop, window, width, height, overlay);
+}
 
+display::PresentResult Renderer::PresentYuv(display::IVideoOutput& output, const AVFrame* frame,
+                                            const VX_RECT* crop, display::WindowId window,
+                                            const std::function<void(void* canvas)>& overlay) {
+  display::YuvFrameView view;
+  switch (frame->format) {
+    case AV_PIX_FMT_YUVJ420P:
+      view.fullRange = true;
+      break;
+    case AV_PIX_FMT_YUV420P:
+      view.fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+      break;
+    case AV_PIX_FMT_NV12:
+      view.layout = display::YuvLayout::NV12;
+      view.fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+      break;
+    default:  // 4:2:2 and 4:4:4 (MJPEG cameras): scaling down here costs less than handing them on
+      return display::PresentResult::Unsupported;
+  }
+  const int planes = view.layout == display::YuvLayout::NV12 ? 2 : 3;
+  for (int i = 0; i < planes; ++i) {
+    if (frame->data[i] == nullptr || frame->linesize[i] <= 0) return display::PresentResult::Unsupported;
+    view.planes[i] = frame->data[i];
+    view.strides[i] = frame->linesize[i];
+  }
+  view.width = frame->width;
+  view.height = frame->height;
+  VX_RECT r;
+  if (crop != nullptr && ClampRect(*crop, frame->width, frame->height, &r)) {
+    view.cropX = r.left;
+    view.cropY = r.top;
+    view.cropWidth = r.right - r.left;
+    view.cropHeight = r.bottom - r.top;
+  }
+  return output.PresentYuv(window, view, overlay);
+}
+
+bool Renderer::PresentBgra(display::IVideoOutput& output, const AVFrame* frame, const VX_RECT* crop,
+                           display::WindowId window, int width, int height,
+                           const std::function<void(void* canvas)>& overlay) {
   const AVFrame* source = frame;
   VX_RECT r;
   if (crop != nullptr && ClampRect(*crop, frame->width, frame->height, &r)) {
@@ -51,8 +107,8 @@ bool Renderer::Present(const AVFrame* frame, const VX_RECT* crop, platform::disp
   sws_scale(m_sws.get(), source->data, source->linesize, 0, source->height, planes, strides);
   av_frame_unref(m_cropped.get());
 
-  platform::display::VideoFrameView view{m_pixels.data(), width, height, stride};
-  return output->Present(window, view, overlay);
+  display::VideoFrameView view{m_pixels.data(), width, height, stride};
+  return output.Present(window, view, overlay);
 }
 
 }  // namespace vxav

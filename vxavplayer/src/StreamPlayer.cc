@@ -11,6 +11,9 @@ namespace vxav {
 namespace {
 
 constexpr int kMaxFrameBytes = 16 << 20;
+// Handled frames' storage kept for reuse: a few, and none of the rare huge ones.
+constexpr size_t kSpareBuffers = 4;
+constexpr size_t kMaxSpareBytes = 1 << 20;
 
 // Cheap check that a unit is what its codec says, so garbage is refused at the door.
 bool LooksLike(int videoCode, const std::uint8_t* d, int size) {
@@ -91,6 +94,10 @@ int StreamPlayer::Input(const std::uint8_t* data, int size, const StreamDescript
   {
     std::lock_guard<std::mutex> lock(m_inputMutex);
     if (static_cast<int>(m_input.size()) >= kMaxBuffered) return VX_ERR_BUFFER_FULL;
+    if (!m_spareData.empty()) {
+      input.data = std::move(m_spareData.back());
+      m_spareData.pop_back();
+    }
     input.data.assign(data, data + size);
     m_input.push_back(std::move(input));
   }
@@ -312,10 +319,12 @@ void StreamPlayer::HandleAudio(const InputFrame& frame) {
 }
 
 void StreamPlayer::Run() {
+  InputFrame frame;
   while (true) {
-    InputFrame frame;
     {
       std::unique_lock<std::mutex> lock(m_inputMutex);
+      if (m_spareData.size() < kSpareBuffers && frame.data.capacity() > 0 && frame.data.capacity() <= kMaxSpareBytes)
+        m_spareData.push_back(std::move(frame.data));
       m_inFlight = false;
       m_inputWake.wait(lock, [this] { return m_stop || (!m_paused && !m_input.empty()); });
       if (m_stop) return;

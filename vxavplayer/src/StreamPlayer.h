@@ -82,6 +82,8 @@ class StreamPlayer {
   std::mutex m_inputMutex;
   std::condition_variable m_inputWake;
   std::deque<InputFrame> m_input;
+  // Storage of frames already handled, reused by Input: a pane takes 25 frames a second.
+  std::vector<std::vector<std::uint8_t>> m_spareData;
   bool m_inFlight = false;
   bool m_stop = false;
   bool m_paused = false;

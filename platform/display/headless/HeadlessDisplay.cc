@@ -6,6 +6,46 @@
 
 namespace platform::display {
 
+// A window's last picture: BGRA pixels as presented, or the planes of a YUV picture.
+struct HeadlessDisplay::Picture {
+  HeadlessFrame frame;               // frame.bgra stays empty for a YUV picture
+  std::vector<std::uint8_t> planes;  // a YUV picture's planes, one after the other, rows tight
+  YuvFrameView yuv;                  // their layout; the plane pointers are set when read
+  size_t offsets[3] = {0, 0, 0};
+
+  void KeepYuv(const YuvFrameView& from);
+  YuvFrameView YuvView() const;
+};
+
+void HeadlessDisplay::Picture::KeepYuv(const YuvFrameView& from) {
+  const int planeCount = from.layout == YuvLayout::NV12 ? 2 : 3;
+  const int chromaBytes = (from.width + 1) / 2 * (from.layout == YuvLayout::NV12 ? 2 : 1);
+  const int rows[3] = {from.height, (from.height + 1) / 2, (from.height + 1) / 2};
+  const int bytes[3] = {from.width, chromaBytes, chromaBytes};
+  size_t total = 0;
+  for (int i = 0; i < planeCount; ++i) {
+    offsets[i] = total;
+    total += static_cast<size_t>(rows[i]) * bytes[i];
+  }
+  planes.resize(total);
+  yuv = from;
+  for (int i = 0; i < 3; ++i) {
+    yuv.planes[i] = nullptr;
+    yuv.strides[i] = i < planeCount ? bytes[i] : 0;
+  }
+  for (int i = 0; i < planeCount; ++i)
+    for (int y = 0; y < rows[i]; ++y)
+      std::memcpy(&planes[offsets[i] + static_cast<size_t>(y) * bytes[i]],
+                  from.planes[i] + static_cast<size_t>(y) * from.strides[i], static_cast<size_t>(bytes[i]));
+}
+
+YuvFrameView HeadlessDisplay::Picture::YuvView() const {
+  YuvFrameView view = yuv;
+  for (int i = 0; i < 3; ++i)
+    if (view.strides[i] > 0) view.planes[i] = planes.data() + offsets[i];
+  return view;
+}
+
 struct HeadlessDisplay::Window {
   HeadlessWindowState state;
   IWindowDelegate* delegate = nullptr;
@@ -13,8 +53,8 @@ struct HeadlessDisplay::Window {
   std::vector<WindowId> children;  // top first
   bool invalid = false;
   bool paintPosted = false;
-  std::optional<HeadlessFrame> frame;
-  std::vector<std::uint8_t> spare;  // the picture before the last one's pixels, reused by the next
+  std::optional<Picture> picture;
+  Picture spare;  // the picture before the last one, its buffers reused by the next
 };
 
 struct HeadlessDisplay::Loop {
@@ -532,40 +572,71 @@ bool HeadlessDisplay::GetClientSize(WindowId window, int* width, int* height) {
   return true;
 }
 
-bool HeadlessDisplay::Present(WindowId window, const VideoFrameView& frame,
-                              const std::function<void(void* canvas)>& overlay) {
-  HeadlessFrame copy;
-  copy.width = frame.width;
-  copy.height = frame.height;
+bool HeadlessDisplay::Store(WindowId window, const std::function<void(Picture&)>& fill,
+                            const std::function<void(void* canvas)>& overlay) {
+  Picture picture;
   {
-    // Every pane presents many pictures a second: their pixels go into the buffer of an earlier
-    // picture instead of a new, zero-filled one.
+    // Every pane presents many pictures a second: they go into the buffers of an earlier
+    // picture instead of new, zero-filled ones.
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_windows.find(window);
     if (it == m_windows.end()) return false;
-    copy.bgra.swap(it->second->spare);
+    picture = std::move(it->second->spare);
   }
-  if (frame.bgra && frame.width > 0 && frame.height > 0) {
-    copy.bgra.resize(static_cast<size_t>(frame.width) * frame.height * 4);
-    for (int y = 0; y < frame.height; ++y)
-      std::memcpy(&copy.bgra[static_cast<size_t>(y) * frame.width * 4],
-                  frame.bgra + static_cast<size_t>(y) * frame.stride, static_cast<size_t>(frame.width) * 4);
-  } else {
-    copy.bgra.clear();
-  }
+  fill(picture);
+  picture.frame.overlay.clear();
   if (overlay) {
     RecordingCanvas canvas;
     overlay(static_cast<ICanvas*>(&canvas));
-    copy.overlay = std::move(canvas.calls);
+    picture.frame.overlay = std::move(canvas.calls);
   }
   std::lock_guard<std::mutex> lock(m_mutex);
   auto it = m_windows.find(window);
   if (it == m_windows.end()) return false;
-  auto& slot = it->second->frame;
-  copy.presentCount = slot ? slot->presentCount + 1 : 1;
-  if (slot) it->second->spare.swap(slot->bgra);
-  slot = std::move(copy);
+  auto& slot = it->second->picture;
+  picture.frame.presentCount = slot ? slot->frame.presentCount + 1 : 1;
+  if (slot) it->second->spare = std::move(*slot);
+  slot = std::move(picture);
   return true;
+}
+
+bool HeadlessDisplay::Present(WindowId window, const VideoFrameView& frame,
+                              const std::function<void(void* canvas)>& overlay) {
+  return Store(
+      window,
+      [&frame](Picture& p) {
+        p.frame.width = frame.width;
+        p.frame.height = frame.height;
+        p.frame.yuv = false;
+        p.planes.clear();
+        auto& bgra = p.frame.bgra;
+        if (!frame.bgra || frame.width <= 0 || frame.height <= 0) {
+          bgra.clear();
+          return;
+        }
+        bgra.resize(static_cast<size_t>(frame.width) * frame.height * 4);
+        for (int y = 0; y < frame.height; ++y)
+          std::memcpy(&bgra[static_cast<size_t>(y) * frame.width * 4],
+                      frame.bgra + static_cast<size_t>(y) * frame.stride, static_cast<size_t>(frame.width) * 4);
+      },
+      overlay);
+}
+
+PresentResult HeadlessDisplay::PresentYuv(WindowId window, const YuvFrameView& frame,
+                                          const std::function<void(void* canvas)>& overlay) {
+  int width = 0, height = 0;
+  if (!frame.Valid() || !GetClientSize(window, &width, &height)) return PresentResult::Failed;
+  const bool stored = Store(
+      window,
+      [&](Picture& p) {
+        p.frame.width = width;
+        p.frame.height = height;
+        p.frame.yuv = true;
+        p.frame.bgra.clear();
+        p.KeepYuv(frame);
+      },
+      overlay);
+  return stored ? PresentResult::Shown : PresentResult::Failed;
 }
 
 void HeadlessDisplay::InjectMouse(WindowId window, MouseAction action, int x, int y) {
@@ -635,10 +706,21 @@ void HeadlessDisplay::ClearDrawCalls(WindowId window) {
 }
 
 std::optional<HeadlessFrame> HeadlessDisplay::LastFrame(WindowId window) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  auto it = m_windows.find(window);
-  if (it == m_windows.end()) return std::nullopt;
-  return it->second->frame;
+  std::optional<Picture> picture;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_windows.find(window);
+    if (it == m_windows.end()) return std::nullopt;
+    picture = it->second->picture;
+  }
+  if (!picture) return std::nullopt;
+  HeadlessFrame& frame = picture->frame;
+  if (frame.yuv) {  // converted outside the lock: panes go on presenting meanwhile
+    frame.bgra.resize(static_cast<size_t>(std::max(0, frame.width)) * std::max(0, frame.height) * 4);
+    if (!ConvertYuvToBgra(picture->YuvView(), frame.width, frame.height, frame.bgra.data(), frame.width * 4))
+      frame.bgra.clear();
+  }
+  return std::move(frame);
 }
 
 WindowId HeadlessDisplay::FocusedWindow() {

@@ -32,11 +32,12 @@ struct DrawCall {
 };
 
 struct HeadlessFrame {
-  int width = 0;
+  int width = 0;  // a YUV picture: the client size it was presented at (scaled to it)
   int height = 0;
   std::vector<std::uint8_t> bgra;  // width * 4 bytes per row
   std::vector<DrawCall> overlay;  // what the overlay drew over it
   int presentCount = 0;
+  bool yuv = false;  // presented as YUV; `bgra` was converted from it on read-back
 };
 
 // A copy of one window's state.
@@ -92,6 +93,9 @@ class HeadlessDisplay : public IDisplay, public IVideoOutput {
   bool GetClientSize(WindowId window, int* width, int* height) override;
   bool Present(WindowId window, const VideoFrameView& frame,
                const std::function<void(void* canvas)>& overlay) override;
+  // Keeps a copy of the planes; converts and scales them only when LastFrame reads them.
+  PresentResult PresentYuv(WindowId window, const YuvFrameView& frame,
+                           const std::function<void(void* canvas)>& overlay) override;
 
   // --- For tests ---
   // Another program's top-level window, put at the top of the stacking order.
@@ -130,6 +134,7 @@ class HeadlessDisplay : public IDisplay, public IVideoOutput {
  private:
   struct Window;
   struct Loop;
+  struct Picture;
   class RecordingCanvas;
 
   WindowId Create(WindowId parent, WindowId owner, bool topmost, const Rect& rect,
@@ -142,6 +147,10 @@ class HeadlessDisplay : public IDisplay, public IVideoOutput {
   void RunTasks(Loop& loop, bool untilQuit);
   void PaintNow(WindowId window);
   void Collect(WindowId window, std::vector<WindowId>* out);  // m_mutex held; children first
+  // Fills a picture (pixels written outside m_mutex into a reused buffer) and stores it as the
+  // window's last one; false when the window is gone.
+  bool Store(WindowId window, const std::function<void(Picture&)>& fill,
+             const std::function<void(void* canvas)>& overlay);
 
   std::mutex m_mutex;
   std::map<WindowId, std::unique_ptr<Window>> m_windows;

@@ -134,6 +134,12 @@ X11Connection::~X11Connection() {
     shmdt(shm.shmaddr);
   }
   if (scratch) XFreePixmap(dpy, scratch);
+  if (xvImage) {
+    XShmDetach(dpy, &xvShm);
+    XFree(xvImage);
+    shmdt(xvShm.shmaddr);
+  }
+  if (xvPort) XvUngrabPort(dpy, xvPort, CurrentTime);
   for (auto& [key, font] : fonts) XFreeFont(dpy, font);
   if (gc) XFreeGC(dpy, gc);
   XCloseDisplay(dpy);

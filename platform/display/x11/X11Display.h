@@ -53,6 +53,11 @@ class X11Display : public IDisplay, public IVideoOutput {
   bool GetClientSize(WindowId window, int* width, int* height) override;
   bool Present(WindowId window, const VideoFrameView& frame,
                const std::function<void(void* canvas)>& overlay) override;
+  // Through XVideo when the server has an adaptor with a port that takes the layout as a planar
+  // image: the adaptor converts and scales. Unsupported without one, or for good after any
+  // XVideo error (logged once); full-range pictures too (the adaptor has no range control).
+  PresentResult PresentYuv(WindowId window, const YuvFrameView& frame,
+                           const std::function<void(void* canvas)>& overlay) override;
 
   // Where lock notifications come from; takes effect at the first WatchSessionLock.
   void SetSessionLockOptions(const system::SessionLockOptions& options);

@@ -4,8 +4,11 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xvlib.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -39,6 +42,13 @@ struct X11Connection {
   int shmWidth = 0, shmHeight = 0;
   Pixmap scratch = 0;
   int scratchWidth = 0, scratchHeight = 0;
+  // XVideo (video connection only): one port grabbed for the connection's life, the fourcc it
+  // takes for each layout (0 = none), and a shared-memory image reused while it fits.
+  bool xvTried = false;
+  XvPortID xvPort = 0;
+  std::uint32_t xvI420 = 0, xvNv12 = 0;
+  XvImage* xvImage = nullptr;
+  XShmSegmentInfo xvShm{};
 
   ~X11Connection();
   unsigned long Pixel(ColorRef color) const;
@@ -76,6 +86,8 @@ struct X11Display::Impl {
   std::mutex videoMutex;
   std::unique_ptr<X11Connection> video;
   std::chrono::steady_clock::time_point videoRetryAt{};
+  // Set for good at the first XVideo failure (or when there is none): YUV goes the BGRA way.
+  std::atomic<bool> xvOff{false};
 
   X11Connection& Conn();  // the calling thread's connection (opened on first use)
   X11Connection* OpenConnection();

@@ -42,10 +42,20 @@ TEST(PlayFigures, EveryLoopPositionIsReadAtEveryPaneSize) {
   for (const Case c : {Case{640, 360, 640, 360}, Case{640, 360, 398, 223}, Case{640, 360, 199, 111},
                        Case{1920, 1080, 799, 449}, Case{1920, 1080, 1600, 900}}) {
     for (int frame = 0; frame < 50; ++frame) {
-      const auto bgra = Presented(source::PaintPattern(c.sourceWidth, c.sourceHeight, frame, 50), c.paneWidth,
-                                  c.paneHeight);
+      const auto picture = source::PaintPattern(c.sourceWidth, c.sourceHeight, frame, 50);
+      const auto bgra = Presented(picture, c.paneWidth, c.paneHeight);
       const platform::display::VideoFrameView view{bgra.data(), c.paneWidth, c.paneHeight, c.paneWidth * 4};
       EXPECT_EQ(ReadLoopIndex(view, 50), frame) << c.sourceWidth << " -> " << c.paneWidth << "x" << c.paneHeight;
+      // The same picture handed over as YUV: read from its Y plane.
+      platform::display::YuvFrameView yuv;
+      yuv.planes[0] = picture.y.data();
+      yuv.planes[1] = picture.u.data();
+      yuv.planes[2] = picture.v.data();
+      yuv.strides[0] = picture.width;
+      yuv.strides[1] = yuv.strides[2] = picture.width / 2;
+      yuv.width = picture.width;
+      yuv.height = picture.height;
+      EXPECT_EQ(ReadLoopIndex(yuv, 50), frame) << c.sourceWidth << " as YUV";
     }
   }
   std::vector<std::uint8_t> black(64 * 36 * 4, 0);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <thread>
 
@@ -161,6 +162,78 @@ TEST(HeadlessDisplay, KeepsLastPresentedFrameAndOverlay) {
   EXPECT_EQ(frame->bgra, small);
   ASSERT_TRUE(GetVideoOutput()->Present(w, VideoFrameView{big.data(), 6, 3, 6 * 4}, nullptr));
   EXPECT_EQ(d.LastFrame(w)->bgra, big);
+}
+
+// A solid YUV picture (I420 or NV12) of width x height; the planes live in the returned object.
+struct SolidYuv {
+  std::vector<std::uint8_t> y, u, v, uv;
+  YuvFrameView view;
+  SolidYuv(YuvLayout layout, int width, int height, int luma, int cb, int cr, bool fullRange = false) {
+    const int cw = (width + 1) / 2, ch = (height + 1) / 2;
+    y.assign(static_cast<size_t>(width + 3) * height, static_cast<std::uint8_t>(luma));
+    u.assign(static_cast<size_t>(cw) * ch, static_cast<std::uint8_t>(cb));
+    v.assign(static_cast<size_t>(cw) * ch, static_cast<std::uint8_t>(cr));
+    uv.resize(static_cast<size_t>(cw) * 2 * ch);
+    for (size_t i = 0; i < u.size(); ++i) {
+      uv[i * 2] = u[i];
+      uv[i * 2 + 1] = v[i];
+    }
+    view.layout = layout;
+    view.width = width;
+    view.height = height;
+    view.fullRange = fullRange;
+    view.planes[0] = y.data();
+    view.strides[0] = width + 3;  // rows wider than the picture, as decoders make them
+    if (layout == YuvLayout::NV12) {
+      view.planes[1] = uv.data();
+      view.strides[1] = cw * 2;
+    } else {
+      view.planes[1] = u.data();
+      view.planes[2] = v.data();
+      view.strides[1] = view.strides[2] = cw;
+    }
+  }
+};
+
+TEST(HeadlessDisplay, YuvPictureIsScaledCroppedAndCountedWithTheOthers) {
+  HeadlessDisplay d;
+  WindowId w = d.CreateChild(d.CreateTopmost(MakeRect(0, 0, 64, 48), nullptr), MakeRect(0, 0, 64, 48), nullptr);
+  // Left half black, right half white; the crop shows the white half only.
+  SolidYuv picture(YuvLayout::I420, 32, 16, 16, 128, 128);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 16; x < 32; ++x) picture.y[static_cast<size_t>(y) * 35 + x] = 235;
+  std::vector<std::uint8_t> bgra(8 * 8 * 4, 0x40);
+  ASSERT_TRUE(d.Present(w, VideoFrameView{bgra.data(), 8, 8, 32}, nullptr));
+  picture.view.cropX = 16;
+  picture.view.cropY = 4;
+  picture.view.cropWidth = 16;
+  picture.view.cropHeight = 8;
+  ASSERT_EQ(d.PresentYuv(w, picture.view, [](void* canvas) {
+    static_cast<ICanvas*>(canvas)->DrawTextAt(Point{1, 1}, "REC", Font{}, MakeColor(255, 0, 0));
+  }), PresentResult::Shown);
+  auto frame = d.LastFrame(w);
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->presentCount, 2);
+  EXPECT_EQ(frame->width, 64);  // the window's size, whatever the picture's
+  EXPECT_EQ(frame->height, 48);
+  EXPECT_EQ(*std::min_element(frame->bgra.begin(), frame->bgra.end()), 255);
+  ASSERT_EQ(frame->overlay.size(), 1u);
+  EXPECT_EQ(frame->overlay[0].text, "REC");
+
+  // The picture is the display's own copy: the caller's planes may change at once.
+  std::fill(picture.y.begin(), picture.y.end(), 16);
+  EXPECT_EQ(d.LastFrame(w)->bgra, frame->bgra);
+  // And back to BGRA: the YUV picture is gone.
+  ASSERT_TRUE(d.Present(w, VideoFrameView{bgra.data(), 8, 8, 32}, nullptr));
+  frame = d.LastFrame(w);
+  EXPECT_FALSE(frame->yuv);
+  EXPECT_EQ(frame->bgra, bgra);
+
+  picture.view.cropWidth = 17;  // beyond the picture
+  EXPECT_EQ(d.PresentYuv(w, picture.view, nullptr), PresentResult::Failed);
+  picture.view.cropWidth = 0;
+  EXPECT_EQ(d.PresentYuv(12345, picture.view, nullptr), PresentResult::Failed);
+  EXPECT_EQ(d.LastFrame(w)->presentCount, 3);
 }
 
 TEST(HeadlessDisplay, MonitorNearestPicksLargestOverlapThenDistance) {

@@ -104,12 +104,44 @@ bool HeadlessOutput::GetClientSize(platform::display::WindowId window, int* widt
 bool HeadlessOutput::Present(platform::display::WindowId window, const platform::display::VideoFrameView& frame,
                              const std::function<void(void* canvas)>& overlay) {
   if (!m_display.Present(window, frame, overlay)) return false;
+  Count(window);
+  return true;
+}
+
+platform::display::PresentResult HeadlessOutput::PresentYuv(platform::display::WindowId window,
+                                                            const platform::display::YuvFrameView& frame,
+                                                            const std::function<void(void* canvas)>& overlay) {
+  using platform::display::PresentResult;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_yuvCalls;
+    if (m_refusal != PresentResult::Shown && m_refusals != 0) {
+      if (m_refusals > 0) --m_refusals;
+      return m_refusal;
+    }
+  }
+  const PresentResult result = m_display.PresentYuv(window, frame, overlay);
+  if (result == PresentResult::Shown) Count(window);
+  return result;
+}
+
+void HeadlessOutput::RefuseYuv(platform::display::PresentResult answer, int times) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_refusal = answer;
+  m_refusals = times;
+}
+
+int HeadlessOutput::YuvCalls() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_yuvCalls;
+}
+
+void HeadlessOutput::Count(platform::display::WindowId window) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_presents[window];
   }
   m_changed.notify_all();
-  return true;
 }
 
 bool HeadlessOutput::WaitPresents(platform::display::WindowId window, int count) {

@@ -54,8 +54,9 @@ struct Pixel {
 };
 
 // The headless display backend as the library's video output: its windows get the pictures;
-// presents are counted on the way so tests can wait for them. Present runs on the library's
-// threads; m_mutex guards the counts.
+// presents are counted on the way so tests can wait for them. It takes YUV as the backend does,
+// unless told to answer as a backend that refuses it. Present runs on the library's threads;
+// m_mutex guards the counts and the answer.
 class HeadlessOutput : public platform::display::IVideoOutput {
  public:
   HeadlessOutput();
@@ -65,6 +66,14 @@ class HeadlessOutput : public platform::display::IVideoOutput {
   bool GetClientSize(platform::display::WindowId window, int* width, int* height) override;
   bool Present(platform::display::WindowId window, const platform::display::VideoFrameView& frame,
                const std::function<void(void* canvas)>& overlay) override;
+  platform::display::PresentResult PresentYuv(platform::display::WindowId window,
+                                              const platform::display::YuvFrameView& frame,
+                                              const std::function<void(void* canvas)>& overlay) override;
+  // PresentYuv answers `answer` (Unsupported or Failed) without showing anything, the next
+  // `times` calls (-1: always); Shown goes back to the display's own answer.
+  void RefuseYuv(platform::display::PresentResult answer, int times = -1);
+  // Calls of PresentYuv so far, whatever their answer.
+  int YuvCalls();
   // Waits until `window` has had `count` presents; false after a long guard time.
   bool WaitPresents(platform::display::WindowId window, int count);
   int Presents(platform::display::WindowId window);
@@ -81,6 +90,11 @@ class HeadlessOutput : public platform::display::IVideoOutput {
   std::mutex m_mutex;
   std::condition_variable m_changed;
   std::map<platform::display::WindowId, int> m_presents;
+  platform::display::PresentResult m_refusal = platform::display::PresentResult::Shown;
+  int m_refusals = 0;
+  int m_yuvCalls = 0;
+
+  void Count(platform::display::WindowId window);
 };
 
 bool Near(const Pixel& p, int r, int g, int b, int tolerance = 24);
