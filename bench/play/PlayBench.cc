@@ -106,7 +106,9 @@ class Bench {
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     char area[32];
     std::snprintf(area, sizeof area, "%dx%d", m_options.areaWidth, m_options.areaHeight);
-    const std::string command = "'" + self + "' --trial --source-port " + std::to_string(m_source.Port()) +
+    // NIMBREL_TRIAL_PREFIX runs every trial under a tool (heaptrack, perf record ...).
+    const char* prefix = std::getenv("NIMBREL_TRIAL_PREFIX");
+    const std::string command = std::string(prefix ? prefix : "") + " '" + self + "' --trial --source-port " + std::to_string(m_source.Port()) +
                                 " --codec " + stream.codec + " --size " + std::to_string(stream.width) + "x" +
                                 std::to_string(stream.height) + " --fps " + std::to_string(stream.fps) +
                                 " --panes " + std::to_string(panes) + " --seconds " + std::to_string(seconds) +
