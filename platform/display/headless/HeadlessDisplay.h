@@ -51,7 +51,7 @@ struct HeadlessWindowState {
   bool visible = false;
   Rect rect;  // parent-relative for children, screen for top-level windows
   std::vector<Point> region;
-  std::vector<DrawCall> drawCalls;  // since the last ClearDrawCalls
+  std::vector<DrawCall> drawCalls;  // since the last ClearDrawCalls, at most the latest kMaxDrawCalls
   int paintCount = 0;
   int moveCount = 0;
   bool watchesLock = false;
@@ -59,6 +59,9 @@ struct HeadlessWindowState {
 
 class HeadlessDisplay : public IDisplay, public IVideoOutput {
  public:
+  // Draw calls a window keeps; older ones are dropped.
+  static constexpr std::size_t kMaxDrawCalls = 1024;
+
   HeadlessDisplay();
   ~HeadlessDisplay() override;
 
@@ -141,6 +144,8 @@ class HeadlessDisplay : public IDisplay, public IVideoOutput {
   void Send(WindowId window, std::function<void()> task);
   void RunTasks(Loop& loop, bool untilQuit);
   void PaintNow(WindowId window);
+  // Caller holds m_mutex.
+  static void KeepDrawCalls(HeadlessWindowState& state, std::vector<DrawCall> calls);
   void Collect(WindowId window, std::vector<WindowId>* out);  // m_mutex held; children first
 
   std::mutex m_mutex;
