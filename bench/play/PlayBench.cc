@@ -180,8 +180,11 @@ class Bench {
       std::fflush(stdout);
       if (run == 0 && r.Number("cycles") > 0) {
         const double growth = (r.Number("cyclesKiB") - r.Number("rssKiB")) / r.Number("rssKiB") * 100;
-        std::printf("     after %.0f start/stop cycles of pane 0: %.1f MiB (%+.1f%%)\n", r.Number("cycles"),
-                    r.Number("cyclesKiB") / 1024, growth);
+        std::printf("     after %.0f start/stop cycles of pane 0: %.1f MiB (%+.1f%%); heap in use %.1f -> %.1f MiB, "
+                    "held %.1f -> %.1f MiB\n",
+                    r.Number("cycles"), r.Number("cyclesKiB") / 1024, growth, r.Number("heapUseKiB") / 1024,
+                    r.Number("cyclesHeapUseKiB") / 1024, r.Number("heapHeldKiB") / 1024,
+                    r.Number("cyclesHeapHeldKiB") / 1024);
         m_json["rss_growth_pct_" + std::to_string(cycles) + "cycles"] = growth;
         m_json["rss_growth_pct_1000cycles"] = growth;
         m_json["rss_cycles_done"] = r.Number("cycles");
