@@ -13,13 +13,13 @@ FrameLedger::FrameLedger(int panes, int loopLength) : m_loopLength(loopLength) {
 }
 
 void FrameLedger::Received(int pane, BenchClock::time_point at) {
-  if (pane < 0 || pane >= static_cast<int>(m_panes.size())) return;
+  if (m_stopped || pane < 0 || pane >= static_cast<int>(m_panes.size())) return;
   std::lock_guard<std::mutex> lock(m_panes[pane]->mutex);
   m_panes[pane]->received.push_back(at);
 }
 
 void FrameLedger::Presented(int pane, BenchClock::time_point at, int loopIndex) {
-  if (pane < 0 || pane >= static_cast<int>(m_panes.size())) return;
+  if (m_stopped || pane < 0 || pane >= static_cast<int>(m_panes.size())) return;
   std::lock_guard<std::mutex> lock(m_panes[pane]->mutex);
   m_panes[pane]->presented.push_back(Presentation{at, loopIndex});
 }

@@ -6,6 +6,7 @@
 //
 // Threads: Received on the relay thread, Presented on the AV library's threads, the rest on the
 // trial's main thread; one mutex per pane.
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,9 @@ class FrameLedger {
     int presenting = 0;
   };
   PaneCounts Counts();
+  // Records nothing more (the figures are taken): the ledger's growth stays out of later
+  // memory figures.
+  void StopRecording() { m_stopped = true; }
 
   // Figures of frames received between `from` and `to`, counting presentations recorded so far.
   LatencyFigures Figures(BenchClock::time_point from, BenchClock::time_point to);
@@ -60,5 +64,6 @@ class FrameLedger {
                                       const std::vector<Presentation>& presented, int loopLength, long* unmatched);
 
   const int m_loopLength;
+  std::atomic<bool> m_stopped{false};
   std::vector<std::unique_ptr<Pane>> m_panes;
 };

@@ -108,7 +108,10 @@ class Bench {
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     char area[32];
     std::snprintf(area, sizeof area, "%dx%d", m_options.areaWidth, m_options.areaHeight);
-    const std::string command = std::string(bgra ? "NIMBREL_VIDEO_YUV=0 " : "") + "'" + self + "' --trial --source-port " + std::to_string(m_source.Port()) +
+    // NIMBREL_TRIAL_PREFIX runs every trial under a tool (heaptrack, perf record ...).
+    const char* prefix = std::getenv("NIMBREL_TRIAL_PREFIX");
+    const std::string command = std::string(bgra ? "NIMBREL_VIDEO_YUV=0 " : "") + (prefix ? prefix : "") + " '" + self +
+                                "' --trial --source-port " + std::to_string(m_source.Port()) +
                                 " --codec " + stream.codec + " --size " + std::to_string(stream.width) + "x" +
                                 std::to_string(stream.height) + " --fps " + std::to_string(stream.fps) +
                                 " --panes " + std::to_string(panes) + " --seconds " + std::to_string(seconds) +
@@ -187,8 +190,11 @@ class Bench {
       std::fflush(stdout);
       if (run == 0 && r.Number("cycles") > 0) {
         const double growth = (r.Number("cyclesKiB") - r.Number("rssKiB")) / r.Number("rssKiB") * 100;
-        std::printf("     after %.0f start/stop cycles of pane 0: %.1f MiB (%+.1f%%)\n", r.Number("cycles"),
-                    r.Number("cyclesKiB") / 1024, growth);
+        std::printf("     after %.0f start/stop cycles of pane 0: %.1f MiB (%+.1f%%); heap in use %.1f -> %.1f MiB, "
+                    "held %.1f -> %.1f MiB\n",
+                    r.Number("cycles"), r.Number("cyclesKiB") / 1024, growth, r.Number("heapUseKiB") / 1024,
+                    r.Number("cyclesHeapUseKiB") / 1024, r.Number("heapHeldKiB") / 1024,
+                    r.Number("cyclesHeapHeldKiB") / 1024);
         m_json["rss_growth_pct_" + std::to_string(cycles) + "cycles"] = growth;
         m_json["rss_growth_pct_1000cycles"] = growth;
         m_json["rss_cycles_done"] = r.Number("cycles");

@@ -209,9 +209,11 @@ int RunTrial(const TrialPlan& plan) {
     const auto to = from + window;
     const CpuWindow cpu = MeasureCpu(to, {relay.ThreadId()}, drainUntil);
     const long rssKiB = ResidentKiB();
+    const platform::system::HeapFigures heap = platform::system::ReadHeapFigures();
     const std::size_t backlog = relay.Backlog();
     page.DrainUntil(BenchClock::now() + kSettle);
     const LatencyFigures f = ledger.Figures(from, to);
+    ledger.StopRecording();
     int paneWidth = 0, paneHeight = 0;
     for (auto& [window, pane] : PaneWindows(*service, 1)) headless->GetClientSize(window, &paneWidth, &paneHeight);
     if (!plan.capturePath.empty()) std::ofstream(plan.capturePath, std::ios::binary) << relay.Capture();
@@ -228,15 +230,18 @@ int RunTrial(const TrialPlan& plan) {
     }
     if (plan.cycles > 0) page.DrainUntil(BenchClock::now() + kSettle);
     const long cyclesKiB = plan.cycles > 0 ? ResidentKiB() : 0;
+    const platform::system::HeapFigures cyclesHeap = platform::system::ReadHeapFigures();
     std::printf(
         "RESULT ok=1 panes=%d layout=%d paneWidth=%d paneHeight=%d seconds=%.2f startSeconds=%.1f received=%ld "
         "presented=%ld dropped=%ld unmatched=%ld presentedPerSecond=%.2f serviceCpu=%.3f harnessCpu=%.3f "
         "p50=%.2f p99=%.2f max=%.2f earlyP50=%.2f lateP50=%.2f rssKiB=%ld baseKiB=%ld startKiB=%ld queueDrops=%d "
-        "resourceWarnings=%d backlogBytes=%zu cycles=%ld cyclesKiB=%ld yuvPresents=%ld bgraPresents=%ld\n",
+        "resourceWarnings=%d backlogBytes=%zu cycles=%ld cyclesKiB=%ld heapUseKiB=%llu heapHeldKiB=%llu "
+        "cyclesHeapUseKiB=%llu cyclesHeapHeldKiB=%llu yuvPresents=%ld bgraPresents=%ld\n",
         plan.panes, layout, paneWidth, paneHeight, plan.seconds, startSeconds, f.received, f.presented, f.dropped,
         f.unmatched, f.presentedPerSecond, cpu.service, cpu.harness, f.p50Ms, f.p99Ms, f.maxMs, f.firstFifthP50Ms,
         f.lastFifthP50Ms, rssKiB, baseKiB, startKiB, queueDrops.load(), resourceWarnings.load(), backlog, cyclesDone,
-        cyclesKiB, tap.YuvPresentations(), tap.BgraPresentations());
+        cyclesKiB, heap.inUse / 1024, heap.held / 1024, cyclesHeap.inUse / 1024, cyclesHeap.held / 1024,
+        tap.YuvPresentations(), tap.BgraPresentations());
   } else if (!failure.empty()) {
     for (char& c : failure) c = c == ' ' ? '_' : c;  // one word in the result line
     std::printf("RESULT ok=0 panes=%d why=%s\n", plan.panes, failure.c_str());

@@ -258,6 +258,15 @@ void StreamPlayer::WaitForDue(int frameRate) {
   m_nextDue += std::chrono::microseconds(FrameIntervalMicros(frameRate, speed));
 }
 
+bool StreamPlayer::Superseded() {
+  if (!m_live || m_skipped >= kMaxSkipped) return false;
+  std::lock_guard<std::mutex> lock(m_inputMutex);
+  for (const InputFrame& waiting : m_input) {
+    if (waiting.description.kind == 0) return true;
+  }
+  return false;
+}
+
 void StreamPlayer::OnPicture(AVFrame* picture) {
   ++m_decoded;
   const FrameSlot slot = picture->pts >= 0 ? m_slots[picture->pts % 64] : FrameSlot{};
@@ -269,6 +278,13 @@ void StreamPlayer::OnPicture(AVFrame* picture) {
     av_frame_ref(m_last.get(), picture);
   }
   WaitForDue(slot.frameRate);
+  // Converting and showing cost several times the decoding: on a machine short of CPU, a pane that
+  // catches up by decoding alone shows current pictures again at once instead of a growing delay.
+  if (Superseded()) {
+    ++m_skipped;
+    return;
+  }
+  m_skipped = 0;
   std::lock_guard<std::mutex> present(m_presentMutex);
   if (PresentLocked(picture)) ++m_shown;
 }

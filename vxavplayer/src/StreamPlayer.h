@@ -29,6 +29,9 @@ class StreamPlayer {
  public:
   // Frames the input buffer holds before VX_InputData answers -8.
   static constexpr int kMaxBuffered = 48;
+  // A live stream whose decode thread fell behind shows only its newest picture: at most this
+  // many pictures in a row are decoded and not shown.
+  static constexpr int kMaxSkipped = 12;
 
   StreamPlayer(VX_HANDLE handle, const StreamDescription& description, VX_WINDOW window, bool dxva);
   ~StreamPlayer();
@@ -71,6 +74,8 @@ class StreamPlayer {
   void Record(const InputFrame& frame);
   void OnPicture(AVFrame* picture);
   void WaitForDue(int frameRate);
+  // Live only: a newer picture already waits, so showing this one would only add delay.
+  bool Superseded();
   // Caller holds m_presentMutex.
   bool PresentLocked(const AVFrame* picture);
   void NotifyDecoded(const std::uint8_t* data, int size, int width, int height, std::uint32_t time, int kind);
@@ -121,6 +126,7 @@ class StreamPlayer {
   VideoDecoder m_videoDecoder;
   AudioDecoder m_audioDecoder;
   std::int64_t m_nextTag = 0;
+  int m_skipped = 0;
   FrameSlot m_slots[64];
 
   std::thread m_thread;

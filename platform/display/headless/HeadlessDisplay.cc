@@ -453,6 +453,14 @@ bool HeadlessDisplay::Invalidate(WindowId window) {
   return Post(window, [this, window] { PaintNow(window); });
 }
 
+void HeadlessDisplay::KeepDrawCalls(HeadlessWindowState& state, std::vector<DrawCall> calls) {
+  auto& kept = state.drawCalls;
+  kept.insert(kept.end(), std::make_move_iterator(calls.begin()), std::make_move_iterator(calls.end()));
+  // A service that runs headless paints for hours and nobody clears the record: the oldest calls
+  // go, so the record stays bounded (the latest are what tests look at).
+  if (kept.size() > kMaxDrawCalls) kept.erase(kept.begin(), kept.end() - kMaxDrawCalls);
+}
+
 void HeadlessDisplay::PaintNow(WindowId window) {
   IWindowDelegate* delegate = nullptr;
   {
@@ -473,9 +481,8 @@ void HeadlessDisplay::PaintNow(WindowId window) {
   std::lock_guard<std::mutex> lock(m_mutex);
   auto it = m_windows.find(window);
   if (it == m_windows.end()) return;
-  auto& s = it->second->state;
-  s.drawCalls.insert(s.drawCalls.end(), canvas.calls.begin(), canvas.calls.end());
-  ++s.paintCount;
+  KeepDrawCalls(it->second->state, std::move(canvas.calls));
+  ++it->second->state.paintCount;
 }
 
 bool HeadlessDisplay::Draw(WindowId window, const std::function<void(ICanvas&)>& draw) {
@@ -488,8 +495,7 @@ bool HeadlessDisplay::Draw(WindowId window, const std::function<void(ICanvas&)>&
   std::lock_guard<std::mutex> lock(m_mutex);
   auto it = m_windows.find(window);
   if (it == m_windows.end()) return false;
-  auto& s = it->second->state;
-  s.drawCalls.insert(s.drawCalls.end(), canvas.calls.begin(), canvas.calls.end());
+  KeepDrawCalls(it->second->state, std::move(canvas.calls));
   return true;
 }
 

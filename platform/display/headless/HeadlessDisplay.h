@@ -52,7 +52,7 @@ struct HeadlessWindowState {
   bool visible = false;
   Rect rect;  // parent-relative for children, screen for top-level windows
   std::vector<Point> region;
-  std::vector<DrawCall> drawCalls;  // since the last ClearDrawCalls
+  std::vector<DrawCall> drawCalls;  // since the last ClearDrawCalls, at most the latest kMaxDrawCalls
   int paintCount = 0;
   int moveCount = 0;
   bool watchesLock = false;
@@ -60,6 +60,9 @@ struct HeadlessWindowState {
 
 class HeadlessDisplay : public IDisplay, public IVideoOutput {
  public:
+  // Draw calls a window keeps; older ones are dropped.
+  static constexpr std::size_t kMaxDrawCalls = 1024;
+
   HeadlessDisplay();
   ~HeadlessDisplay() override;
 
@@ -146,6 +149,8 @@ class HeadlessDisplay : public IDisplay, public IVideoOutput {
   void Send(WindowId window, std::function<void()> task);
   void RunTasks(Loop& loop, bool untilQuit);
   void PaintNow(WindowId window);
+  // Caller holds m_mutex.
+  static void KeepDrawCalls(HeadlessWindowState& state, std::vector<DrawCall> calls);
   void Collect(WindowId window, std::vector<WindowId>* out);  // m_mutex held; children first
   // Fills a picture (pixels written outside m_mutex into a reused buffer) and stores it as the
   // window's last one; false when the window is gone.

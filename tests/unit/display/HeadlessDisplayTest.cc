@@ -236,6 +236,21 @@ TEST(HeadlessDisplay, YuvPictureIsScaledCroppedAndCountedWithTheOthers) {
   EXPECT_EQ(d.LastFrame(w)->presentCount, 3);
 }
 
+// A headless service draws into its panes for as long as it runs and nobody clears the record:
+// it keeps the latest calls only.
+TEST(HeadlessDisplay, DrawCallRecordStaysBounded) {
+  HeadlessDisplay d;
+  WindowId w = d.CreateTopmost(MakeRect(0, 0, 4, 2), nullptr);
+  const int draws = static_cast<int>(HeadlessDisplay::kMaxDrawCalls) + 10;
+  for (int i = 0; i < draws; ++i) {
+    ASSERT_TRUE(d.Draw(w, [i](ICanvas& c) { c.DrawTextAt(Point{i, 0}, "x", Font{}, MakeColor(0, 0, 0)); }));
+  }
+  const auto calls = d.State(w)->drawCalls;
+  ASSERT_EQ(calls.size(), HeadlessDisplay::kMaxDrawCalls);
+  EXPECT_EQ(calls.front().from.x, 10);
+  EXPECT_EQ(calls.back().from.x, draws - 1);
+}
+
 TEST(HeadlessDisplay, MonitorNearestPicksLargestOverlapThenDistance) {
   HeadlessDisplay d;
   d.SetMonitors({Monitor{1, Rect{0, 0, 1920, 1080}, {}, "left", true},

@@ -44,7 +44,8 @@ struct Decoded {
   }
 };
 
-// Feeds every unit, retrying while the library's buffer is full.
+// Feeds every unit, retrying while the library's buffer is full; one at a time, as a live source
+// hands them over (a live stream that falls behind shows only its newest picture).
 void Feed(VX_HANDLE handle, const std::vector<Unit>& units, int codec, uint32_t firstTime) {
   uint32_t time = firstTime;
   for (const auto& unit : units) {
@@ -55,6 +56,10 @@ void Feed(VX_HANDLE handle, const std::vector<Unit>& units, int codec, uint32_t 
       std::this_thread::yield();
     }
     ASSERT_EQ(result, VX_OK);
+    int32_t buffered = 1;
+    while (VX_GetVideoBufferInfo(handle, nullptr, &buffered, nullptr) == VX_OK && buffered != 0) {
+      std::this_thread::yield();
+    }
   }
 }
 
@@ -179,6 +184,41 @@ TEST_F(VxDecodeTest, FullBufferAnswersBusyAndDrainsAfterResume) {
   } while (buffered != 0);
   EXPECT_GE(shown, accepted - 3);
   VX_CloseStream(handle);
+}
+
+// A live stream whose pictures pile up (a machine short of CPU) decodes them all but shows only the
+// newest, and at least every 13th.
+TEST_F(VxDecodeTest, LiveStreamBehindShowsItsNewestPicture) {
+  const std::string path = m_dir.Path("a.h264");
+  ASSERT_TRUE(MakeVideo(path, "testsrc=s=176x144:r=25", 30, "-c:v libx264 -bf 0"));
+  const auto units = ReadUnits(path);
+  ASSERT_EQ(units.size(), 30u);
+  for (int mode : {VX_MODE_LIVE, VX_MODE_PLAYBACK}) {
+    SCOPED_TRACE(mode);
+    VX_HANDLE handle = -1;
+    const StreamDescription open = Describe(VX_CODEC_H264, mode);
+    ASSERT_EQ(VX_OpenStream(&open, &handle, m_window, 0), VX_OK);
+    ASSERT_EQ(VX_Play(handle, m_window, 0), VX_OK);
+    ASSERT_EQ(VX_SetSpeed(handle, 16), VX_OK);  // playback: paced, but quickly
+    ASSERT_EQ(VX_Pause(handle, 1), VX_OK);      // the backlog builds up
+    uint32_t time = 0;
+    for (const auto& unit : units) {
+      const StreamDescription frame = FrameOf(VX_CODEC_H264, time++);
+      ASSERT_EQ(VX_InputData(handle, unit.data(), static_cast<int32_t>(unit.size()), &frame, 0), VX_OK);
+    }
+    const int before = m_output.Presents(m_window);
+    ASSERT_EQ(VX_Pause(handle, 0), VX_OK);
+    int32_t decoded = 0, buffered = 1, shown = 0;
+    while (VX_GetVideoBufferInfo(handle, &decoded, &buffered, &shown) == VX_OK && buffered != 0) {
+      std::this_thread::yield();
+    }
+    EXPECT_EQ(decoded, 30);
+    // Live: pictures 13, 26 and the last; playback shows every picture at its pace.
+    const int expected = mode == VX_MODE_LIVE ? 3 : 30;
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(m_output.Presents(m_window) - before, expected);
+    EXPECT_EQ(VX_CloseStream(handle), VX_OK);
+  }
 }
 
 TEST_F(VxDecodeTest, CropShowsOnlyThePartAndRefreshPresentsAgain) {
