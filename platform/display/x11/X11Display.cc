@@ -577,38 +577,41 @@ void X11Display::SetSessionLockOptions(const system::SessionLockOptions& options
 }
 
 bool X11Display::WatchSessionLock(WindowId window, bool watch) {
-  {
+  // The window is marked before the watcher starts: a lock it reports at once (or one that comes
+  // while the first watch is being set up) must find the window already watching.
+  auto mark = [this, window](bool on) {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
-    if (m_impl->windows.count(window) == 0) return false;
-  }
-  if (watch) {
-    std::lock_guard<std::mutex> lock(m_impl->lockMutex);
-    // logind is asked once: a desktop without it does not grow one later.
-    if (m_impl->lockUnavailable) return false;
-    if (!m_impl->lockWatcher) {
-      auto watcher = std::make_unique<system::SessionLockWatcher>(m_impl->lockOptions);
-      // Runs on the watcher's thread: each watching window hears it on its owner's loop.
-      bool started = watcher->Start([this](bool locked) {
-        std::vector<::Window> watching;
-        {
-          std::lock_guard<std::mutex> lock(m_impl->mutex);
-          for (auto& [id, w] : m_impl->windows)
-            if (w.watchesLock) watching.push_back(id);
-        }
-        X11Connection& c = m_impl->Conn();
-        for (::Window w : watching) SendClientMessage(c.dpy, w, c.lockAtom, locked ? 1 : 0);
-      });
-      if (!started) {
-        m_impl->lockUnavailable = true;
-        return false;
+    auto it = m_impl->windows.find(window);
+    if (it == m_impl->windows.end()) return false;
+    it->second.watchesLock = on;
+    return true;
+  };
+  if (!mark(watch)) return false;
+  if (!watch) return true;
+  std::lock_guard<std::mutex> lock(m_impl->lockMutex);
+  // logind is asked once: a desktop without it does not grow one later.
+  if (!m_impl->lockUnavailable && !m_impl->lockWatcher) {
+    auto watcher = std::make_unique<system::SessionLockWatcher>(m_impl->lockOptions);
+    // Runs on the watcher's thread: each watching window hears it on its owner's loop.
+    bool started = watcher->Start([this](bool locked) {
+      std::vector<::Window> watching;
+      {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        for (auto& [id, w] : m_impl->windows)
+          if (w.watchesLock) watching.push_back(id);
       }
+      X11Connection& c = m_impl->Conn();
+      for (::Window w : watching) SendClientMessage(c.dpy, w, c.lockAtom, locked ? 1 : 0);
+    });
+    if (started)
       m_impl->lockWatcher = std::move(watcher);
-    }
+    else
+      m_impl->lockUnavailable = true;
   }
-  std::lock_guard<std::mutex> lock(m_impl->mutex);
-  auto it = m_impl->windows.find(window);
-  if (it == m_impl->windows.end()) return false;
-  it->second.watchesLock = watch;
+  if (m_impl->lockUnavailable) {
+    mark(false);
+    return false;
+  }
   return true;
 }
 

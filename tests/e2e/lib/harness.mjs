@@ -170,7 +170,17 @@ export async function startService(dir, port, display, env = {}) {
     const s = net.connect(port, '127.0.0.1', () => { s.destroy(); resolve(true); });
     s.on('error', () => resolve(false));
   }), 15000);
-  return { proc, log, stop: () => proc.kill('SIGKILL') };
+  // A sanitizer build's report fails the test file without cutting the other clean-ups short.
+  const stop = () => {
+    proc.kill('SIGKILL');
+    const text = log.join('');
+    const at = text.search(/Sanitizer|runtime error:/);
+    if (at >= 0) {
+      console.error(`the service printed a sanitizer report:\n${text.slice(text.lastIndexOf('\n', at) + 1)}`);
+      process.exitCode = 1;
+    }
+  };
+  return { proc, log, stop };
 }
 
 // nimbrel-source of the run directory on a free port; its event lines are kept in `events`.

@@ -5,15 +5,8 @@
 #include <string>
 
 #include "ServiceProcess.h"
+#include "tests/support/Sanitized.h"
 #include "WsClient.h"
-
-// A sanitizer build runs the service many times slower and with memory of its own: time and
-// memory figures are then only checked for gross faults.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // A connected, upgraded page; null when either step failed.
 std::unique_ptr<WsClient> OpenPage(int port, bool tls, platform::net::Family family = platform::net::Family::kIPv4,

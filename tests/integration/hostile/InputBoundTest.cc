@@ -37,7 +37,8 @@ TEST(InputBound, UnfinishedRequestsOfManyConnectionsKeepMemoryBounded) {
   if (!kSanitized) {
     EXPECT_LT(peak - before, 128 * 1024);
   }
-  EXPECT_TRUE(service.WaitForLine("Unfinished input of all connections passed", 0));
+  // A slow sanitizer build may reach each connection's request deadline before the total.
+  EXPECT_TRUE(kSanitized || service.WaitForLine("Unfinished input of all connections passed", 0));
   EXPECT_TRUE(Answers(service.Port(), false));
   EXPECT_EQ(service.StopAndTakeSanitizerReport(), "");
 }

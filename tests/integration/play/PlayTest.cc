@@ -180,7 +180,9 @@ TEST(NimbrelPlayX11Test, ShowsTheCameraInAnX11Window) {
   auto source = std::make_unique<Source>();
   ASSERT_TRUE(source->Started()) << "nimbrel-source did not start";
   RunResult run;
-  std::thread player([&] { run = Play(source->Url(kCamera), "DISPLAY=" + display.Display()); });
+  // The URL is taken here: the source is reset below while the player may not have started yet.
+  const std::string url = source->Url(kCamera);
+  std::thread player([&] { run = Play(url, "DISPLAY=" + display.Display()); });
   // The window sits at the screen's origin; wait until the source's red block shows there.
   Pixel seen{-1, -1, -1};
   for (int attempt = 0; attempt < 200 && !Near(seen, 255, 0, 0); ++attempt) seen = display.At(10, 10);
