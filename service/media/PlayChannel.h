@@ -51,7 +51,8 @@ class PlayChannel {
     std::chrono::milliseconds reconnectDelay{1000};
     // Monotonic milliseconds for the bit-rate periods (the platform's clock when empty).
     std::function<std::uint64_t()> tickMs;
-    // Told of every frame the library accepted, on the feed thread (kind 0 video, 1 audio).
+    // Told of every frame the library accepted, on the feed thread (kind 0 video, 1 audio); for
+    // a download, of every frame handed to its writer.
     std::function<void(std::uint32_t frameTime, int kind)> onFed;
   };
 
@@ -216,6 +217,7 @@ class PlayChannel {
   bool DownloadWriterReady(const MediaHeader& header);
   int OpenDownloadWriterLocked();
   void ReopenDownloadWriterLocked();
+  void WriteReceivedFrames();
   void CloseDownloadWriterLocked(VX_HANDLE handle);
   void FeedDownloadLocked(const std::uint8_t* data, std::size_t size, const StreamDescription& frame);
   // The source accepted the talk (code 0): start capturing.

@@ -9,7 +9,10 @@
 #include "service/media/DownloadProgress.h"
 #include "service/media/DownloadTrailer.h"
 #include "service/media/MediaFiles.h"
+#include "service/media/MediaPacket.h"
+#include "service/media/PacketQueue.h"
 #include "service/media/PlayChannel.h"
+#include "service/media/StreamClient.h"
 
 // Start values are written by StartDownload before the client runs; the receive fields belong to
 // the client thread; `files` changes under m_lockPlayer; `writeFailed` is the feed thread's.
@@ -80,9 +83,36 @@ void PlayChannel::SealDownloadFiles() {
 }
 
 int PlayChannel::StopDownload(const std::string& message) {
-  StopStream(message);  // client, queue, feed thread and writer
+  if (!message.empty()) SendText(message);
+  WriteReceivedFrames();
+  StopStream(std::string());  // client, queue, feed thread and writer
   SealDownloadFiles();
   return 0;
+}
+
+// The page saw the progress of every frame received, so a stop right after 100 must not lose the
+// frames still queued for the writer (a busy machine's writer lags by hundreds of frames).
+void PlayChannel::WriteReceivedFrames() {
+  if (!m_download || m_download->wholeFile) return;
+  std::unique_ptr<StreamClient> client;
+  {
+    std::lock_guard<std::mutex> lock(m_clientMutex);
+    client = std::move(m_pClient);
+  }
+  // A delivery waiting for room in the queue goes on as the feed thread makes room; once the
+  // client has stopped nothing else opens the writer or starts a feed thread.
+  client.reset();
+  StopFeedThread();
+  auto queue = Queue();
+  if (!queue) return;
+  while (auto packet = queue->Pop()) {
+    {
+      // Fewer frames than the writer waits for: it opens now rather than never.
+      ThreadLib::WriteLock lock(m_lockPlayer);
+      if (!PlayerOpen() && OpenDownloadWriterLocked() != 0) return;
+    }
+    FeedPacket(*packet);
+  }
 }
 
 bool PlayChannel::ReceiveDownload(const MediaHeader& header, const std::uint8_t* payload, std::size_t size) {

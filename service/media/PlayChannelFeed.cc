@@ -48,8 +48,12 @@ void PlayChannel::FeedPacket(const MediaPacket& packet) {
   const StreamDescription frame = MakeFrameDescription(packet);
   const auto size = static_cast<std::int32_t>(packet.PayloadSize());
   if (m_mode == Mode::kDownload) {
-    ThreadLib::WriteLock lock(m_lockPlayer);
-    if (PlayerOpen()) FeedDownloadLocked(packet.payload.data(), packet.PayloadSize(), frame);
+    {
+      ThreadLib::WriteLock lock(m_lockPlayer);
+      if (!PlayerOpen()) return;
+      FeedDownloadLocked(packet.payload.data(), packet.PayloadSize(), frame);
+    }
+    if (m_options.onFed) m_options.onFed(packet.frameTime, packet.kind);
     return;
   }
   while (true) {

@@ -195,6 +195,30 @@ TEST_F(ChannelFilesTest, ARecordingCutByKillStillPlays) {
   EXPECT_GE(p.frames, 50) << "everything up to the last key frame before the kill";
 }
 
+// Progress tells the page of every frame received; a writer that lags (a busy machine) must still
+// write all of them when the page stops the download right after 100.
+TEST_F(ChannelFilesTest, AStopAfterFullProgressWritesEveryFrameReceived) {
+  PlayChannel::Options options;
+  options.onFed = [](std::uint32_t, int) { std::this_thread::sleep_for(std::chrono::milliseconds(15)); };
+  PlayChannel channel(std::move(options));
+  channel.SetEventSink(m_events);
+  const std::string path = m_folder.File("dl/clip.mkv");
+  const std::string url = "ws://127.0.0.1:" + std::to_string(m_source->Port()) +
+                          "/s?mode=download&codec=h264&audio=g711a&width=320&height=240";
+  const std::string request =
+      R"({"action":"download","data":{"startTime":"7000","endTime":"7004","fileSize":"0","id":"d1"}})";
+  ASSERT_EQ(channel.StartDownload(url, request, "d1", "7000", "7004", Utf8ToWide(path), L"0",
+                                  "{KEY}"),
+            0);
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const Notice& n : m_events.WaitNotices("downloadProgress"))
+      if (n.event == "downloadProgress" && n.value == "100") return true;
+    return false;
+  }));
+  EXPECT_EQ(channel.StopDownload(R"({"action":"stop"})"), 0);
+  EXPECT_EQ(Probe(m_folder.File("dl/clip_H264_G711A.mkv")).frames, 100);  // 4 s at 25 fps
+}
+
 TEST_F(ChannelFilesTest, AFullDiskEndsTheRecordingWithANotice) {
   const std::string path = m_folder.File("full/clip.mp4");
   const ChildRun run = RunChild("full", Url(kLiveQuery), path, 64, false);
