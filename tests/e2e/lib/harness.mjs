@@ -11,8 +11,12 @@ import { chromium } from 'playwright-core';
 export const RUN_DIR = process.env.NIMBREL_RUN_DIR || path.resolve('build/run');
 export const SCREEN = { width: 1280, height: 800 };
 
+// A sanitizer tree runs the service and the source several times slower; its ctest sets
+// NIMBREL_TIME_FACTOR (tests/sanitizers/Sanitizers.cmake) and every wait stretches by it.
+export const TIME_FACTOR = Number(process.env.NIMBREL_TIME_FACTOR) || 1;
+
 export async function waitFor(what, fn, timeoutMs = 10000, intervalMs = 50) {
-  const deadline = Date.now() + timeoutMs;
+  const deadline = Date.now() + timeoutMs * TIME_FACTOR;
   let last;
   for (;;) {
     try {

@@ -66,11 +66,12 @@ std::optional<std::string> SourceProcess::WaitFor(const Match& match, std::chron
     return found;
 }
 
-std::optional<std::string> SourceProcess::WaitForEvent(const std::string& event, std::int64_t conn) {
+std::optional<std::string> SourceProcess::WaitForEvent(const std::string& event, std::int64_t conn,
+                                                       std::chrono::seconds limit) {
     return WaitFor([&](const rapidjson::Document& d) {
         if (!d.HasMember("event") || event != d["event"].GetString()) return false;
         return conn == 0 || (d.HasMember("conn") && d["conn"].GetInt64() == conn);
-    });
+    }, limit);
 }
 
 std::vector<std::string> SourceProcess::Lines() {

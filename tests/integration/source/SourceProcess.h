@@ -30,7 +30,8 @@ public:
     std::optional<std::string> WaitFor(const Match& match,
                                        std::chrono::seconds limit = std::chrono::seconds(20));
     // Shorthand: event named `event` whose "conn" is `conn` (any conn when 0).
-    std::optional<std::string> WaitForEvent(const std::string& event, std::int64_t conn = 0);
+    std::optional<std::string> WaitForEvent(const std::string& event, std::int64_t conn = 0,
+                                            std::chrono::seconds limit = std::chrono::seconds(20));
     std::vector<std::string> Lines();
 
     // Stops the process with SIGTERM and waits for it; returns its exit status.
