@@ -24,13 +24,13 @@ function request(camera, pane, mode, start, end) {
   };
 }
 
-// Starts `spec` ({camera, mode, start, end}) in `pane`, replacing what plays there.
-export async function playIn(pane, spec) {
-  const camera = cameraById(spec.camera);
+// Starts `choice` ({camera, mode, start, end}) in `pane`, replacing what plays there.
+export async function playIn(pane, choice) {
+  const camera = cameraById(choice.camera);
   if (!camera || !ctx.group) return false;
   if (ctx.panes.has(pane)) await stopPane(pane);
-  const mode = spec.mode === 'playback' ? 'playback' : 'live';
-  let { start, end } = spec;
+  const mode = choice.mode === 'playback' ? 'playback' : 'live';
+  let { start, end } = choice;
   if (mode === 'playback' && !(start > 0 && end > start)) {
     end = Math.floor(Date.now() / 1000);
     start = end - kPlaybackSeconds;
@@ -71,7 +71,7 @@ export async function stopAll() {
 
 // What the panes showed before the reload, all at once.
 export function restorePanes() {
-  return Promise.all(Object.entries(ctx.state.panes).map(([pane, spec]) => playIn(Number(pane), spec)));
+  return Promise.all(Object.entries(ctx.state.panes).map(([pane, choice]) => playIn(Number(pane), choice)));
 }
 
 // The pane a "startPlay" refusal belongs to: the notice names none, so the most recent start
