@@ -12,6 +12,8 @@
 
 namespace {
 constexpr std::chrono::milliseconds kIdlePoll{10};
+// Pushes, stops and the end of a playback wake the wait; the bound is a safety net.
+constexpr std::chrono::milliseconds kQuietPoll{500};
 constexpr std::chrono::milliseconds kFullRetry{10};
 }  // namespace
 
@@ -23,10 +25,10 @@ void PlayChannel::FeedLoop() {
     BitRateMeter meter(now());
     while (!m_bFeedStop) {
       std::unique_ptr<MediaPacket> packet;
-      // A push wakes the wait at once; the bound keeps the drained check (the library's buffer
-      // empties without telling us) at its old pace.
+      // A push wakes the wait at once. Only a playback past its end polls: the library's buffer
+      // empties without telling us.
       if (auto queue = Queue()) {
-        packet = queue->PopWait(kIdlePoll);
+        packet = queue->PopWait(m_mode == Mode::kPlayback && m_bEndOfFile ? kIdlePoll : kQuietPoll);
       } else {
         std::this_thread::sleep_for(kIdlePoll);
       }

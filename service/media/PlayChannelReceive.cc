@@ -60,7 +60,10 @@ void PlayChannel::OnSourceCode(int code) {
     case 302:
     case 4002:  // end of data
       StopClientFromSource();
-      if (m_mode == Mode::kPlayback) m_bEndOfFile = true;
+      if (m_mode == Mode::kPlayback) {
+        m_bEndOfFile = true;
+        if (auto queue = Queue()) queue->Wake();  // the feed thread starts its drained checks
+      }
       if (m_mode == Mode::kDownload) Notify("downloadProgress", "100", 0, 0);
       break;
     case 203:

@@ -88,9 +88,10 @@ void StreamClient::Serve(const std::shared_ptr<easywsclient::_RealWebSocket>& so
       socket->pumpIo(static_cast<int>(kPollInterval.count()));
       continue;
     }
-    // Returns as soon as bytes arrive, a send is queued or a stop comes; the bound only caps a
-    // wake-up that never comes (no waker available).
-    if (socket->pumpIoUntil(static_cast<int>(kPollInterval.count()), m_waker.Handle())) m_waker.Drain();
+    // Returns as soon as bytes arrive, a send is queued or a stop comes.
+    const auto waker = m_waker.Handle();
+    const auto bound = waker == platform::net::kInvalidSocket ? kPollInterval : kWakerPollInterval;
+    if (socket->pumpIoUntil(static_cast<int>(bound.count()), waker)) m_waker.Drain();
     if (m_stop.load()) continue;
     std::lock_guard<std::mutex> lock(m_dispatchMutex);
     // A stop that slipped in since the check above has already returned to its caller.
