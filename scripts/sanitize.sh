@@ -23,4 +23,4 @@ NIMBREL_BUILD_DIR="$build" NIMBREL_CMAKE_ARGS="-D$option=ON -DNIMBREL_TESTS=ON -
 if [ ! -d "$top/tests/e2e/node_modules" ] && command -v npm >/dev/null; then
   npm ci --prefix "$top/tests/e2e" --no-audit --no-fund --loglevel=error
 fi
-ctest --test-dir "$build" --output-on-failure -j "${NIMBREL_TEST_JOBS:-$jobs}" "$@"
+"$top/scripts/run-ctest.sh" "$build" "${NIMBREL_TEST_JOBS:-$jobs}" "$@"

@@ -11,7 +11,7 @@ NIMBREL_CMAKE_ARGS="-DNIMBREL_TESTS=ON -DNIMBREL_BENCH=ON ${NIMBREL_CMAKE_ARGS:-
 # puppeteer-core Debian's Firefox ESR; neither downloads a browser.
 PUPPETEER_SKIP_DOWNLOAD=1 npm ci --prefix "$top/tests/e2e" --no-audit --no-fund --loglevel=error
 build="${NIMBREL_BUILD_DIR:-$top/build}"
-ctest --test-dir "$build" --output-on-failure -j "${NIMBREL_TEST_JOBS:-2}" "$@"
+"$top/scripts/run-ctest.sh" "$build" "${NIMBREL_TEST_JOBS:-2}" "$@"
 if [ "${NIMBREL_SKIP_ASAN:-0}" != 1 ]; then
   "$top/scripts/sanitize.sh" asan "$@"
 fi
