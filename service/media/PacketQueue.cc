@@ -42,18 +42,16 @@ std::unique_ptr<MediaPacket> PacketQueue::Pop() {
   return packet;
 }
 
-std::unique_ptr<MediaPacket> PacketQueue::PopWait(std::chrono::milliseconds timeout) {
-  std::unique_ptr<MediaPacket> packet;
-  {
-    std::unique_lock<ThreadLib::ThreadMutex> lock(m_mutex);
-    m_ready.wait_for(lock, timeout, [this] { return m_stopped || m_woken || !m_packets.empty(); });
-    m_woken = false;
-    if (m_stopped || m_packets.empty()) return packet;
-    packet = std::move(m_packets.front());
-    m_packets.pop_front();
-  }
-  m_room.notify_all();
-  return packet;
+bool PacketQueue::WaitReady(std::chrono::milliseconds timeout) {
+  std::unique_lock<ThreadLib::ThreadMutex> lock(m_mutex);
+  m_ready.wait_for(lock, timeout, [this] { return m_stopped || m_woken || !m_packets.empty(); });
+  m_woken = false;
+  return !m_stopped && !m_packets.empty();
+}
+
+bool PacketQueue::Passable() {
+  std::lock_guard<ThreadLib::ThreadMutex> lock(m_mutex);
+  return m_packets.empty() && !m_discarding && !m_stopped;
 }
 
 void PacketQueue::Wake() {

@@ -19,10 +19,13 @@ class PacketQueue {
   void Push(std::unique_ptr<MediaPacket> packet);
   // The front packet, or none.
   std::unique_ptr<MediaPacket> Pop();
-  // The front packet, waiting up to `timeout` for one; none on time-out, after Stop, or when
-  // Wake was called since the last wait (a Wake before the wait is not lost).
-  std::unique_ptr<MediaPacket> PopWait(std::chrono::milliseconds timeout);
-  // Ends the current or next PopWait early, so the feed thread looks at its stop flag.
+  // Waits up to `timeout` for a packet without taking it: true when one waits; false on time-out,
+  // after Stop, or when Wake was called since the last wait (a Wake before the wait is not lost).
+  bool WaitReady(std::chrono::milliseconds timeout);
+  // True when a packet may skip the queue: nothing waits in it, it is not skipping video after an
+  // overflow, and it has not stopped.
+  bool Passable();
+  // Ends the current or next WaitReady early, so the feed thread looks at its stop flag.
   void Wake();
   // Frees every queued packet.
   void Clear();

@@ -32,6 +32,7 @@
 #include "platform/display/Display.h"
 #include "platform/display/WindowId.h"
 #include "service/events/IEvent.h"
+#include "service/media/BitRateMeter.h"
 #include "service/media/MediaHeader.h"
 #include "service/media/MediaPacket.h"
 #include "service/media/StreamDescriptionLayout.h"
@@ -192,7 +193,13 @@ class PlayChannel {
 
   // ---- Feed thread ----
   void FeedLoop();
+  // m_feedMutex held.
   void FeedPacket(const MediaPacket& packet);
+  void MeasureLocked(const MediaPacket& packet);
+  std::uint64_t NowMs() const;
+  // Client thread, live only: hands `packet` to the library at once when nothing waits before it,
+  // saving the feed thread's wake-up. False when it must be queued instead.
+  bool FeedPastQueue(const MediaPacket& packet, PacketQueue& queue);
   void CheckPlaybackDrained();
 
   // ---- Library callbacks (library threads) ----
@@ -276,6 +283,10 @@ class PlayChannel {
   // Feed thread: started on the client thread, joined by the stop or before a new one starts.
   std::thread m_feedThread;
   std::atomic<bool> m_bFeedStop{true};
+  // Held while a packet goes to the library, by the feed thread or by the client thread passing
+  // the queue, so a packet never overtakes one taken before it. Guards m_meter.
+  std::mutex m_feedMutex;
+  std::optional<BitRateMeter> m_meter;
 
   // Flags read across threads.
   std::atomic<bool> m_bClosing{false};

@@ -1,5 +1,5 @@
 // The feed thread: hands queued frames to the AV library at the pace it accepts them, measures
-// the bit rate, and ends a drained playback.
+// the bit rate, and ends a drained playback. A live frame that finds the queue empty skips it.
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -19,34 +19,38 @@ constexpr std::chrono::milliseconds kFullRetry{10};
 
 void PlayChannel::FeedLoop() {
   try {
-    auto now = [this] {
-      return m_options.tickMs ? m_options.tickMs() : platform::system::MonotonicMilliseconds();
-    };
-    BitRateMeter meter(now());
     while (!m_bFeedStop) {
-      std::unique_ptr<MediaPacket> packet;
+      auto queue = Queue();
+      if (!queue) {
+        std::this_thread::sleep_for(kIdlePoll);
+        continue;
+      }
       // A push wakes the wait at once. Only a playback past its end polls: the library's buffer
       // empties without telling us.
-      if (auto queue = Queue()) {
-        packet = queue->PopWait(m_mode == Mode::kPlayback && m_bEndOfFile ? kIdlePoll : kQuietPoll);
-      } else {
-        std::this_thread::sleep_for(kIdlePoll);
-      }
-      if (!packet) {
+      if (!queue->WaitReady(m_mode == Mode::kPlayback && m_bEndOfFile ? kIdlePoll : kQuietPoll)) {
         CheckPlaybackDrained();
         continue;
       }
-      if (packet->kind == 0) {
-        if (const auto rate = meter.AddVideo(packet->PayloadSize(), now())) m_nBitRate = *rate;
-      }
-      FeedPacket(*packet);
+      std::lock_guard<std::mutex> feed(m_feedMutex);
+      if (auto packet = queue->Pop()) FeedPacket(*packet);
     }
   } catch (const std::exception&) {
     DebugLog("try catch error!");
   }
 }
 
+std::uint64_t PlayChannel::NowMs() const {
+  return m_options.tickMs ? m_options.tickMs() : platform::system::MonotonicMilliseconds();
+}
+
+void PlayChannel::MeasureLocked(const MediaPacket& packet) {
+  if (packet.kind != 0) return;
+  if (!m_meter) m_meter.emplace(NowMs());
+  if (const auto rate = m_meter->AddVideo(packet.PayloadSize(), NowMs())) m_nBitRate = *rate;
+}
+
 void PlayChannel::FeedPacket(const MediaPacket& packet) {
+  MeasureLocked(packet);
   const StreamDescription frame = MakeFrameDescription(packet);
   const auto size = static_cast<std::int32_t>(packet.PayloadSize());
   if (m_mode == Mode::kDownload) {
@@ -70,6 +74,24 @@ void PlayChannel::FeedPacket(const MediaPacket& packet) {
     if (result != VX_ERR_BUFFER_FULL || m_bClosing || m_bFeedStop) return;
     std::this_thread::sleep_for(kFullRetry);
   }
+}
+
+bool PlayChannel::FeedPastQueue(const MediaPacket& packet, PacketQueue& queue) {
+  // A busy feed thread means packets before this one: it waits its turn in the queue.
+  std::unique_lock<std::mutex> feed(m_feedMutex, std::try_to_lock);
+  if (!feed.owns_lock() || !queue.Passable()) return false;
+  const StreamDescription frame = MakeFrameDescription(packet);
+  int result;
+  {
+    ThreadLib::ReadLock lock(m_lockPlayer);
+    if (!PlayerOpen()) return true;  // as the feed thread would: dropped
+    result = VX_InputData(m_hPlayer, packet.payload.data(), static_cast<std::int32_t>(packet.PayloadSize()), &frame, 0);
+  }
+  // The feed thread retries a full buffer from the queue.
+  if (result == VX_ERR_BUFFER_FULL) return false;
+  MeasureLocked(packet);
+  if (result == VX_OK && m_options.onFed) m_options.onFed(packet.frameTime, packet.kind);
+  return true;
 }
 
 void PlayChannel::CheckPlaybackDrained() {

@@ -278,6 +278,7 @@ void PlayChannel::ReopenPlayer() {
 }
 
 void PlayChannel::Deliver(std::unique_ptr<MediaPacket> packet, PacketQueue& queue) {
+  if (m_mode == Mode::kLive && FeedPastQueue(*packet, queue)) return;
   if (m_mode != Mode::kPlayback) {
     queue.Push(std::move(packet));
     return;
@@ -327,6 +328,10 @@ void PlayChannel::ReleaseMedia() {
 
 void PlayChannel::StartFeedThread() {
   StopFeedThread();
+  {
+    std::lock_guard<std::mutex> feed(m_feedMutex);
+    m_meter.emplace(NowMs());  // a new player measures afresh
+  }
   m_bFeedStop = false;
   m_feedThread = std::thread(&PlayChannel::FeedLoop, this);
 }

@@ -87,8 +87,12 @@ TEST_F(ChannelTest, OverlayMarks) {
   for (const auto& c : calls) {
     if (c.kind != DrawCall::Kind::Rectangle) continue;
     ++rectangles;
-    if (c.pen && c.pen->width == 3) EXPECT_EQ(c.rect, (Rect{10, 10, 170, 100}));
-    if (c.pen && c.pen->width == 1) EXPECT_EQ(c.rect, (Rect{20, 30, 50, 60}));
+    if (c.pen && c.pen->width == 3) {
+      EXPECT_EQ(c.rect, (Rect{10, 10, 170, 100}));
+    }
+    if (c.pen && c.pen->width == 1) {
+      EXPECT_EQ(c.rect, (Rect{20, 30, 50, 60}));
+    }
   }
   EXPECT_EQ(rectangles, 2);
 

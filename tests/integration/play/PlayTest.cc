@@ -123,8 +123,12 @@ TEST(NimbrelPlayTest, PlaysRecordsAndSnapshotsAWholeStream) {
       << run.output;
   EXPECT_EQ(Stat(run.output, "received"), 50);
   EXPECT_EQ(Stat(run.output, "decoded"), 50);
-  EXPECT_EQ(Stat(run.output, "presented"), 50);
-  EXPECT_EQ(Stat(run.output, "dropped"), 0);
+  // A live stream whose decoding fell behind shows only its newest picture: on a loaded machine
+  // some pictures are decoded and recorded but never shown.
+  const long presented = Stat(run.output, "presented");
+  EXPECT_GT(presented, 25);
+  EXPECT_LE(presented, 50);
+  EXPECT_EQ(Stat(run.output, "dropped"), 50 - presented);
 
   const ProbeResult video = Probe(record, "v");
   EXPECT_EQ(video.codec, "h264");

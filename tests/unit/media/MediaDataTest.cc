@@ -211,7 +211,7 @@ TEST(PacketQueueTest, PlaybackPushWaits) {
 
 // The feed's wait ends at once on a push from another thread, on Stop, and on a Wake given
 // before or during the wait; only the push yields a packet.
-TEST(PacketQueueTest, PopWaitEndsOnEvents) {
+TEST(PacketQueueTest, WaitReadyEndsOnEvents) {
   enum Event { kPush, kStop, kWakeBefore, kWakeDuring };
   for (Event event : {kPush, kStop, kWakeBefore, kWakeDuring}) {
     SCOPED_TRACE(event);
@@ -223,14 +223,33 @@ TEST(PacketQueueTest, PopWaitEndsOnEvents) {
       if (event == kWakeDuring) q.Wake();
     });
     const auto start = std::chrono::steady_clock::now();
-    std::unique_ptr<MediaPacket> packet = q.PopWait(std::chrono::seconds(30));
+    const bool ready = q.WaitReady(std::chrono::seconds(30));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     other.join();
-    EXPECT_EQ(packet != nullptr, event == kPush);
-    if (packet) {
-      EXPECT_EQ(packet->frameTime, 7u);
+    EXPECT_EQ(ready, event == kPush);
+    if (ready) {
+      EXPECT_EQ(q.Pop()->frameTime, 7u);  // the wait leaves the packet in place
     }
   }
   PacketQueue idle;
-  EXPECT_EQ(idle.PopWait(std::chrono::milliseconds(1)), nullptr);
+  EXPECT_FALSE(idle.WaitReady(std::chrono::milliseconds(1)));
+}
+
+// A live packet may skip the queue only when it would come out first anyway and in one piece:
+// nothing waits, no overflow is being skipped past, the queue has not stopped.
+TEST(PacketQueueTest, PassableOnlyWhenNothingWaitsOrIsSkipped) {
+  PacketQueue q;
+  EXPECT_TRUE(q.Passable());
+  q.Push(Packet(1));
+  EXPECT_FALSE(q.Passable());
+  q.Pop();
+  EXPECT_TRUE(q.Passable());
+  for (uint32_t i = 0; i <= PacketQueue::kMaxSize; ++i) q.Push(Packet(i, 1));
+  q.Clear();
+  EXPECT_FALSE(q.Passable()) << "after an overflow, a picture that leans on the lost ones";
+  q.Push(Packet(600, 0));
+  q.Pop();
+  EXPECT_TRUE(q.Passable());
+  q.Stop();
+  EXPECT_FALSE(q.Passable());
 }
