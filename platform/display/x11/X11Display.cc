@@ -5,9 +5,11 @@
 #include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +27,17 @@ int IgnoreError(::Display*, XErrorEvent* e) {
   t_lastError = e->error_code ? e->error_code : 1;
   return 0;
 }
+
+// The X server is gone: nothing can be shown any more and the watchdog starts a new service.
+// Xlib's own handler calls exit() from whichever thread noticed first, and exit's destructors
+// then raced the threads still drawing: now and then the way out crashed. It ends at once.
+[[noreturn]] void EndOnLostDisplay() {
+  std::fputs("The X display is gone: the service ends.\n", stderr);
+  std::fflush(nullptr);
+  _exit(1);
+}
+
+int DisplayLost(::Display*) { EndOnLostDisplay(); }
 
 std::atomic<int> g_generation{0};
 thread_local std::map<int, std::unique_ptr<X11Connection>> t_connections;
@@ -218,15 +231,13 @@ X11Connection& X11Display::Impl::Conn() {
   auto it = t_connections.find(generation);
   if (it != t_connections.end()) return *it->second;
   X11Connection* conn = OpenConnection();
-  if (!conn) {
-    // The server went away after start-up; Xlib ends the process on its next I/O error anyway.
-    std::abort();
-  }
+  if (!conn) EndOnLostDisplay();  // the server went away after start-up
   return *conn;
 }
 
 std::unique_ptr<X11Display> X11Display::Open(const std::string& displayName) {
   XSetErrorHandler(IgnoreError);
+  XSetIOErrorHandler(DisplayLost);
   auto impl = std::make_unique<Impl>();
   impl->name = displayName;
   impl->generation = ++g_generation;
