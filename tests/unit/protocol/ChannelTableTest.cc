@@ -52,9 +52,16 @@ class ChannelTableTest : public ::testing::Test {
     UseNoWaits();
     m_display.CreateForeignWindow("Page " + kId, "Navigator", MakeRect(0, 0, 800, 600));
   }
+  // As the service does: out of the table under its mutex (the group's window thread may be
+  // walking it to paint), destroyed after.
   ~ChannelTableTest() override {
-    m_session.m_channels.clear();
-    m_session.m_pWnd.reset();
+    std::unique_ptr<CPlayWnd> wnd;  // after the channels, as before
+    std::map<int32_t, std::unique_ptr<PlayChannel>> channels;
+    {
+      std::lock_guard<std::mutex> lock(m_sessions.m_table.m_sessionsMutex);
+      channels.swap(m_session.m_channels);
+      wnd = std::move(m_session.m_pWnd);
+    }
   }
   std::string Execute(const std::string& text) { return m_dispatcher.ExecuteCommand(kSocket, kId, text); }
   // A start whose channel connects nowhere (no URL), so only the table changes.
