@@ -111,6 +111,7 @@ void PlayChannel::WriteReceivedFrames() {
       ThreadLib::WriteLock lock(m_lockPlayer);
       if (!PlayerOpen() && OpenDownloadWriterLocked() != 0) return;
     }
+    std::lock_guard<std::mutex> feed(m_feedMutex);
     FeedPacket(*packet);
   }
 }
