@@ -126,7 +126,8 @@ test('the pane grid covers the page element to the pixel and follows the browser
   const cdp = await page.context().newCDPSession(page);
   const { windowId } = await cdp.send('Browser.getWindowForTarget');
   await cdp.send('Browser.setWindowBounds', { windowId, bounds: { windowState: 'maximized' } });
-  await waitFor('the maximised browser', () => page.evaluate((w) => window.innerWidth === w, SCREEN.width));
+  // A loaded machine has taken over 10 s to carry the maximising through the window manager.
+  await waitFor('the maximised browser', () => page.evaluate((w) => window.innerWidth === w, SCREEN.width), 30000);
   await page.evaluate(() => window.test.send('moveWnd', { rect: Nimbrel.regionOf(document.getElementById('video')) }));
   assert.equal((await page.evaluate(() => window.test.send('hideWnd', {}))).data.errorCode, 0);
   const maximised = await waitFor('the element of the maximised page', () => {
