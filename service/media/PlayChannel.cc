@@ -52,6 +52,15 @@ int PlayChannel::StartStream(const std::string& url, const std::string& requestJ
   return 0;
 }
 
+void PlayChannel::EndClient() {
+  std::unique_ptr<StreamClient> client;
+  {
+    std::lock_guard<std::mutex> lock(m_clientMutex);
+    client = std::move(m_pClient);
+  }
+  client.reset();  // stops and joins the client thread, outside the mutex its delivery may take
+}
+
 int PlayChannel::StopStream(const std::string& message) {
   m_bClosing = true;
   m_pendingCv.notify_all();
@@ -60,12 +69,7 @@ int PlayChannel::StopStream(const std::string& message) {
   // the packets held while paused, or for its pane to come back into the layout. Release those
   // first: the client's stop waits for that delivery to end.
   TakeQueue();
-  std::unique_ptr<StreamClient> client;
-  {
-    std::lock_guard<std::mutex> lock(m_clientMutex);
-    client = std::move(m_pClient);
-  }
-  client.reset();  // stops and joins the client thread
+  EndClient();
   // Nothing creates queues or players any more: drop what the last delivery may have made.
   TakeQueue();
   StopFeedThread();

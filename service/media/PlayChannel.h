@@ -190,11 +190,16 @@ class PlayChannel {
   // Client thread, or the command thread once the client has ended; never the feed thread.
   void StartFeedThread();
   void StopFeedThread();
+  // Stops and joins the client thread, taking it out under m_clientMutex; never from that thread.
+  void EndClient();
 
   // ---- Feed thread ----
   void FeedLoop();
   // m_feedMutex held.
   void FeedPacket(const MediaPacket& packet);
+  // One try to hand a live or playback packet to the library: its answer (onFed told of an
+  // accepted one), or none when no player is open and the packet is dropped.
+  std::optional<int> InputOnce(const MediaPacket& packet, const StreamDescription& frame);
   void MeasureLocked(const MediaPacket& packet);
   std::uint64_t NowMs() const;
   // Client thread, live only: hands `packet` to the library at once when nothing waits before it,

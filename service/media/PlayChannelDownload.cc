@@ -12,7 +12,6 @@
 #include "service/media/MediaPacket.h"
 #include "service/media/PacketQueue.h"
 #include "service/media/PlayChannel.h"
-#include "service/media/StreamClient.h"
 
 // Start values are written by StartDownload before the client runs; the receive fields belong to
 // the client thread; `files` changes under m_lockPlayer; `writeFailed` is the feed thread's.
@@ -94,14 +93,9 @@ int PlayChannel::StopDownload(const std::string& message) {
 // frames still queued for the writer (a busy machine's writer lags by hundreds of frames).
 void PlayChannel::WriteReceivedFrames() {
   if (!m_download || m_download->wholeFile) return;
-  std::unique_ptr<StreamClient> client;
-  {
-    std::lock_guard<std::mutex> lock(m_clientMutex);
-    client = std::move(m_pClient);
-  }
   // A delivery waiting for room in the queue goes on as the feed thread makes room; once the
   // client has stopped nothing else opens the writer or starts a feed thread.
-  client.reset();
+  EndClient();
   StopFeedThread();
   auto queue = Queue();
   if (!queue) return;

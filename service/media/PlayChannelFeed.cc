@@ -49,10 +49,20 @@ void PlayChannel::MeasureLocked(const MediaPacket& packet) {
   if (const auto rate = m_meter->AddVideo(packet.PayloadSize(), NowMs())) m_nBitRate = *rate;
 }
 
+std::optional<int> PlayChannel::InputOnce(const MediaPacket& packet, const StreamDescription& frame) {
+  int result;
+  {
+    ThreadLib::ReadLock lock(m_lockPlayer);
+    if (!PlayerOpen()) return std::nullopt;
+    result = VX_InputData(m_hPlayer, packet.payload.data(), static_cast<std::int32_t>(packet.PayloadSize()), &frame, 0);
+  }
+  if (result == VX_OK && m_options.onFed) m_options.onFed(packet.frameTime, packet.kind);
+  return result;
+}
+
 void PlayChannel::FeedPacket(const MediaPacket& packet) {
   MeasureLocked(packet);
   const StreamDescription frame = MakeFrameDescription(packet);
-  const auto size = static_cast<std::int32_t>(packet.PayloadSize());
   if (m_mode == Mode::kDownload) {
     {
       ThreadLib::WriteLock lock(m_lockPlayer);
@@ -63,13 +73,7 @@ void PlayChannel::FeedPacket(const MediaPacket& packet) {
     return;
   }
   while (true) {
-    int result;
-    {
-      ThreadLib::ReadLock lock(m_lockPlayer);
-      if (!PlayerOpen()) return;
-      result = VX_InputData(m_hPlayer, packet.payload.data(), size, &frame, 0);
-    }
-    if (result == VX_OK && m_options.onFed) m_options.onFed(packet.frameTime, packet.kind);
+    const std::optional<int> result = InputOnce(packet, frame);
     // Only a full library buffer is worth another try; any other answer drops this frame.
     if (result != VX_ERR_BUFFER_FULL || m_bClosing || m_bFeedStop) return;
     std::this_thread::sleep_for(kFullRetry);
@@ -80,17 +84,9 @@ bool PlayChannel::FeedPastQueue(const MediaPacket& packet, PacketQueue& queue) {
   // A busy feed thread means packets before this one: it waits its turn in the queue.
   std::unique_lock<std::mutex> feed(m_feedMutex, std::try_to_lock);
   if (!feed.owns_lock() || !queue.Passable()) return false;
-  const StreamDescription frame = MakeFrameDescription(packet);
-  int result;
-  {
-    ThreadLib::ReadLock lock(m_lockPlayer);
-    if (!PlayerOpen()) return true;  // as the feed thread would: dropped
-    result = VX_InputData(m_hPlayer, packet.payload.data(), static_cast<std::int32_t>(packet.PayloadSize()), &frame, 0);
-  }
-  // The feed thread retries a full buffer from the queue.
-  if (result == VX_ERR_BUFFER_FULL) return false;
+  // The feed thread retries a full buffer from the queue; anything else is handled as it would be.
+  if (InputOnce(packet, MakeFrameDescription(packet)) == VX_ERR_BUFFER_FULL) return false;
   MeasureLocked(packet);
-  if (result == VX_OK && m_options.onFed) m_options.onFed(packet.frameTime, packet.kind);
   return true;
 }
 
