@@ -14,6 +14,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "platform/display/x11/X11Display.h"
 
@@ -122,5 +123,8 @@ class X11Canvas : public ICanvas {
 
 // The last X error seen on the calling thread's connection (0 = none); reset by the caller.
 int& LastX11Error();
+
+// The fourcc to ask an XVideo port for, given the planar formats it lists; 0 when none fits.
+std::uint32_t XvFourccFor(const std::vector<std::uint32_t>& planarFormats, YuvLayout layout);
 
 }  // namespace platform::display

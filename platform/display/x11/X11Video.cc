@@ -84,13 +84,6 @@ constexpr std::uint32_t kI420 = Fourcc('I', '4', '2', '0');
 constexpr std::uint32_t kYv12 = Fourcc('Y', 'V', '1', '2');  // I420 with V before U
 constexpr std::uint32_t kNv12 = Fourcc('N', 'V', '1', '2');
 
-// The fourcc to ask a port for, given the planar formats it lists; 0 when none fits.
-std::uint32_t FourccFor(const std::vector<std::uint32_t>& planarFormats, YuvLayout layout) {
-  auto has = [&](std::uint32_t id) { return std::find(planarFormats.begin(), planarFormats.end(), id) != planarFormats.end(); };
-  if (layout == YuvLayout::NV12) return has(kNv12) ? kNv12 : 0;
-  return has(kI420) ? kI420 : has(kYv12) ? kYv12 : 0;
-}
-
 // Sets the port's attribute `name` when the port has it.
 void SetPortAttribute(X11Connection& c, const char* name, int value) {
   int count = 0;
@@ -121,8 +114,8 @@ const char* GrabXvPort(X11Connection& c) {
       for (int f = 0; f < n; ++f)
         if (formats[f].format == XvPlanar) planar.push_back(static_cast<std::uint32_t>(formats[f].id));
       if (formats) XFree(formats);
-      const std::uint32_t i420 = FourccFor(planar, YuvLayout::I420);
-      const std::uint32_t nv12 = FourccFor(planar, YuvLayout::NV12);
+      const std::uint32_t i420 = XvFourccFor(planar, YuvLayout::I420);
+      const std::uint32_t nv12 = XvFourccFor(planar, YuvLayout::NV12);
       if ((i420 || nv12) && XvGrabPort(c.dpy, port, CurrentTime) == Success) {
         c.xvPort = port;
         c.xvI420 = i420;
@@ -197,6 +190,12 @@ void CopyPlanes(const YuvFrameView& frame, XvImage* image) {
 }
 
 }  // namespace
+
+std::uint32_t XvFourccFor(const std::vector<std::uint32_t>& planarFormats, YuvLayout layout) {
+  auto has = [&](std::uint32_t id) { return std::find(planarFormats.begin(), planarFormats.end(), id) != planarFormats.end(); };
+  if (layout == YuvLayout::NV12) return has(kNv12) ? kNv12 : 0;
+  return has(kI420) ? kI420 : has(kYv12) ? kYv12 : 0;
+}
 
 PresentResult X11Display::PresentYuv(WindowId window, const YuvFrameView& frame,
                                      const std::function<void(void* canvas)>& overlay) {

@@ -14,6 +14,7 @@
 
 #include "common/DebugLog.h"
 #include "platform/display/x11/X11Display.h"
+#include "platform/display/x11/X11Internal.h"
 #include "../sessionlock/FakeGdbus.h"
 #include "XvfbServer.h"
 
@@ -139,6 +140,24 @@ TEST(X11Display, CreateMoveRegionPresent) {
   delegate.destroyed.get_future().wait();
   loop.join();
   EXPECT_FALSE(display->GetWindowRect(container));
+}
+
+// The XVideo drawing never runs on Xvfb; the format it asks a port for is checked here.
+TEST(X11Display, XVideoFormatForEachLayout) {
+  auto fourcc = [](const char* name) {
+    return static_cast<std::uint32_t>(name[0]) | static_cast<std::uint32_t>(name[1]) << 8 |
+           static_cast<std::uint32_t>(name[2]) << 16 | static_cast<std::uint32_t>(name[3]) << 24;
+  };
+  const std::uint32_t i420 = fourcc("I420"), yv12 = fourcc("YV12"), nv12 = fourcc("NV12"), yuy2 = fourcc("YUY2");
+  const struct {
+    std::vector<std::uint32_t> listed;
+    YuvLayout layout;
+    std::uint32_t chosen;
+  } cases[] = {
+      {{yv12, i420}, YuvLayout::I420, i420}, {{yv12}, YuvLayout::I420, yv12}, {{yuy2, nv12}, YuvLayout::I420, 0},
+      {{yuy2, nv12}, YuvLayout::NV12, nv12}, {{i420, yv12}, YuvLayout::NV12, 0},  {{}, YuvLayout::I420, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(XvFourccFor(c.listed, c.layout), c.chosen);
 }
 
 // Sets a 32-bit property on a window with xprop, as another program would.
@@ -287,7 +306,9 @@ TEST(X11Display, KeyWithPointerOverChildReachesFocusedContainer) {
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_TRUE(WaitFor([&] { return containerKeys.Count() > 0; }));
   EXPECT_EQ(paneKeys.Count(), 0u);
-  if (containerKeys.Count() > 0) EXPECT_EQ(containerKeys.keys[0].second, Key::Escape);
+  if (containerKeys.Count() > 0) {
+    EXPECT_EQ(containerKeys.keys[0].second, Key::Escape);
+  }
   display->Destroy(container);
   loop.join();
 }
